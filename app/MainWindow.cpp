@@ -1,0 +1,195 @@
+#include "app/MainWindow.h"
+
+#include "app/MainWindowForm.h"
+#include "app/ProgramMode.h"
+#include "core/Battery.h"
+#include "core/BatteryGroup.h"
+#include "core/StateCode.h"
+#include "widgets/MKPWidget.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStackedWidget>
+#include <QStatusBar>
+
+bool modbusMode = false;
+MainWindow* MainWindow::instance = nullptr;
+QLabel* MainWindow::rowLabels[16] = {};
+QLabel* MainWindow::columnLabels[8] = {};
+
+namespace {
+const QString kSettingsFile = QStringLiteral("settings.xml");
+} // namespace
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindowForm)
+{
+    // The logo and the tile pictures live in the program's static library.
+    Q_INIT_RESOURCE(resources);
+    // Step order matters: later steps use what earlier ones built.
+    ui->setupUi(this);
+
+    setMinimumSize(750, 450);
+    fitToScreen();
+
+    for (int number = 0; number <= 8; ++number)
+        groups.append(new BatteryGroup(number));
+
+    settings.setThresholds(&thresholds);
+    settings.reset();
+    if (settings.load(kSettingsFile)) {
+        const int index = ui->cmb_com->findText(settings.comPort(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+        if (index >= 0)
+            ui->cmb_com->setCurrentIndex(index);
+    }
+    modbusMode = settings.isModbusMode();
+
+    MKPWidget::loadImages();
+    buildTileGrid();
+
+    const QList<QRadioButton*> groupRadios = {ui->rb_1_group, ui->rb_2_group, ui->rb_3_group,
+                                              ui->rb_4_group, ui->rb_5_group, ui->rb_6_group};
+    for (int k = 1; k <= 6; ++k)
+        groups[k]->setButton(groupRadios[k - 1]);
+
+    ui->stacked_widget->insertWidget(0, ui->mkp_scroll);
+    ui->stacked_widget->insertWidget(1, ui->deriv_container_scroll);
+    ui->rb_values->setChecked(true);
+    ui->stacked_widget->setCurrentIndex(0);
+
+    showMode(modbusMode);
+
+    ui->menu_about->setText(QStringLiteral("Build " __DATE__ " " __TIME__));
+
+    exchangeStatusLabel = new QLabel(this);
+    exchangeStatusLabel->setObjectName(QStringLiteral("exchangeStatusLabel"));
+    auto* middleLabel = new QLabel(this);
+    retryStatusLabel = new QLabel(this);
+    retryStatusLabel->setObjectName(QStringLiteral("retryStatusLabel"));
+    ui->statusBar->addPermanentWidget(exchangeStatusLabel);
+    ui->statusBar->addPermanentWidget(middleLabel);
+    ui->statusBar->addPermanentWidget(retryStatusLabel);
+    ui->statusBar->show();
+    exchangeStatusLabel->setVisible(modbusMode);
+    retryStatusLabel->setVisible(modbusMode);
+
+    for (int k = 1; k <= 6; ++k) {
+        BatteryGroup* group = groups[k];
+        for (int i = 0; i < group->batteryCount(); ++i)
+            if (MKPWidget* tile = group->batteryAt(i)->widget())
+                tile->setBatteryNumber(i);
+    }
+}
+
+MainWindow::~MainWindow()
+{
+    if (instance == this)
+        instance = nullptr;
+    delete ui;
+    ui = nullptr;
+    for (const QList<Battery*>& row : qAsConst(batteryRows))
+        qDeleteAll(row);
+    batteryRows.clear();
+    qDeleteAll(groups);
+    groups.clear();
+    for (QLabel*& label : rowLabels)
+        label = nullptr;
+    for (QLabel*& label : columnLabels)
+        label = nullptr;
+}
+
+QString MainWindow::currentComPortText()
+{
+    return instance && instance->ui ? instance->ui->cmb_com->currentText() : QString();
+}
+
+void MainWindow::fitToScreen()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect available = screen->availableGeometry();
+    resize(qMin(width(), available.width()), qMin(height(), available.height()));
+}
+
+void MainWindow::buildTileGrid()
+{
+    auto* grid = new QWidget();
+    grid->setObjectName(QStringLiteral("tileGrid"));
+    grid->setStyleSheet(QStringLiteral("background-color: rgb(255, 255, 255);"));
+    auto* layout = new QGridLayout(grid);
+    layout->setHorizontalSpacing(0);
+    layout->setVerticalSpacing(0);
+
+    cornerLabel = new QLabel(modbusMode ? QString() : tr("МКП"), grid);
+    cornerLabel->setObjectName(QStringLiteral("cornerLabel"));
+    cornerLabel->setAlignment(Qt::AlignRight);
+    layout->addWidget(cornerLabel, 0, 0);
+    for (int p = 0; p < 8; ++p) {
+        auto* label = new QLabel(QString::number(p + 1), grid);
+        label->setMinimumWidth(80);
+        label->setAlignment(Qt::AlignBottom | Qt::AlignHCenter);
+        layout->addWidget(label, 0, p + 1);
+        columnLabels[p] = label;
+    }
+
+    int n = 0;
+    for (int m = 0; m < 16; ++m) {
+        auto* rowLabel = new QLabel(grid);
+        rowLabel->setFixedSize(80, 65);
+        layout->addWidget(rowLabel, m + 1, 0);
+        rowLabels[m] = rowLabel;
+
+        QList<Battery*> row;
+        for (int p = 0; p < 8; ++p, ++n) {
+            auto* battery = new Battery(n, m, p);
+            auto* tile = new MKPWidget(grid);
+            battery->setState(StateCode::None);
+            battery->setWidget(tile);
+            battery->setThresholds(&thresholds);
+            row.append(battery);
+            const int group = settings.groupOf(m, p);
+            groups[group >= 0 && group < groups.size() ? group : 0]->addBattery(battery);
+            layout->addWidget(tile, m + 1, p + 1);
+        }
+        batteryRows.append(row);
+    }
+    relabelRows();
+
+    layout->setColumnStretch(9, 1);
+    layout->setRowStretch(17, 1);
+    ui->mkp_scroll->setWidget(grid);
+}
+
+void MainWindow::relabelRows()
+{
+    for (int m = 0; m < 16; ++m) {
+        if (rowLabels[m])
+            rowLabels[m]->setText(modbusMode ? QStringLiteral("№ %1").arg(8 * m) : QStringLiteral("МСД №%1").arg(m));
+    }
+}
+
+void MainWindow::showMode(bool modbus)
+{
+    ui->menuModbus_mode->setTitle(modbus ? tr("Текущий режим: Modbus") : tr("Текущий режим: ОРВИК-x"));
+    ui->action_Modbus->setChecked(modbus);
+}
+
+void applyMode(bool modbus)
+{
+    MainWindow* window = MainWindow::instance;
+    if (!window)
+        return;
+    window->showMode(modbus);
+    if (window->exchangeStatus())
+        window->exchangeStatus()->setVisible(modbus);
+    if (window->retryStatus())
+        window->retryStatus()->setVisible(modbus);
+    window->relabelRows();
+}

@@ -1,0 +1,246 @@
+#include "config/Settings.h"
+
+#include "app/MainWindow.h"
+#include "app/ProgramMode.h"
+#include "config/AlarmThresholds.h"
+#include "config/FileNumber.h"
+#include "config/GroupsSettingsWindow.h"
+
+#include <QDomDocument>
+#include <QFile>
+#include <QSaveFile>
+
+namespace {
+const QString kTrue = QStringLiteral("true");
+const QString kFalse = QStringLiteral("false");
+
+QString boolText(bool on)
+{
+    return on ? kTrue : kFalse;
+}
+
+// Integer in [low, high] from a base-10 text; false for anything else.
+bool intInRange(const QString& text, int low, int high, int* value)
+{
+    int v = 0;
+    if (text.isEmpty() || !FileNumber::parseInt(text, &v) || v < low || v > high)
+        return false;
+    *value = v;
+    return true;
+}
+} // namespace
+
+Settings::Settings() : m_groupIds(batteryCount, 0) {}
+
+void Settings::reset()
+{
+    m_groupIds.fill(0);
+    m_warningAlarm = true;
+    m_emergencyAlarm = true;
+    if (m_thresholds)
+        m_thresholds->setDefaults();
+}
+
+int Settings::groupOf(int msdIndex, int mkpIndex) const
+{
+    const int index = msdIndex * 8 + mkpIndex;
+    return index >= 0 && index < m_groupIds.size() ? m_groupIds.at(index) : 0;
+}
+
+bool Settings::setGroupOf(int msdIndex, int mkpIndex, int group)
+{
+    const int index = msdIndex * 8 + mkpIndex;
+    if (index < 0 || index >= m_groupIds.size())
+        return false;
+    m_groupIds[index] = group;
+    return true;
+}
+
+int Settings::modbusAddr(int group) const
+{
+    if (group < 1 || group > groupCount)
+        return -1;
+    int value = 0;
+    return FileNumber::parseInt(m_modbusAddr[group - 1], &value) ? value : 0;
+}
+
+int Settings::dat(int group) const
+{
+    if (group < 1 || group > groupCount)
+        return -1;
+    int value = 0;
+    return FileNumber::parseInt(m_dat[group - 1], &value) ? value : 0;
+}
+
+QByteArray Settings::toXml() const
+{
+    QDomDocument doc(QStringLiteral("settings"));
+    QDomElement root = doc.createElement(QStringLiteral("settings"));
+    doc.appendChild(root);
+    auto add = [&](const QString& tag, const QString& text) {
+        QDomElement element = doc.createElement(tag);
+        element.appendChild(doc.createTextNode(text));
+        root.appendChild(element);
+        return element;
+    };
+    const AlarmThresholds& t = *m_thresholds;
+    add(QStringLiteral("warning_alarm"), boolText(m_warningAlarm));
+    add(QStringLiteral("emergency_alarm"), boolText(m_emergencyAlarm));
+    add(QStringLiteral("temp_warning_threshold"), FileNumber::toText(t.tempWarning));
+    add(QStringLiteral("temp_emergency_threshold"), FileNumber::toText(t.tempEmergency));
+    add(QStringLiteral("volt_low_warning_threshold"), FileNumber::toText(t.voltLowWarning));
+    add(QStringLiteral("volt_low_emergency_threshold"), FileNumber::toText(t.voltLowEmergency));
+    add(QStringLiteral("volt_high_warning_threshold"), FileNumber::toText(t.voltHighWarning));
+    add(QStringLiteral("volt_high_emergency_threshold"), FileNumber::toText(t.voltHighEmergency));
+    add(QStringLiteral("journal_size"), FileNumber::toText(m_journalSize));
+    add(QStringLiteral("com_port"), MainWindow::currentComPortText());
+    add(QStringLiteral("mode"), boolText(modbusMode));
+    for (int i = 0; i < batteryCount; ++i) {
+        QDomElement element = add(QStringLiteral("group_id"), QString::number(m_groupIds.at(i)));
+        element.setAttribute(QStringLiteral("msd"), i / 8);
+        element.setAttribute(QStringLiteral("mkp"), i % 8);
+    }
+    for (int g = 1; g <= groupCount; ++g)
+        add(QStringLiteral("ModbusAddr%1").arg(g), GroupsSettingsWindow::groupModbusAddressText(g));
+    for (int g = 1; g <= groupCount; ++g)
+        add(QStringLiteral("Dat%1").arg(g), GroupsSettingsWindow::groupFirstSensorText(g));
+    return doc.toByteArray(1);
+}
+
+bool Settings::save(const QString& path) const
+{
+    m_lastSaveError.clear();
+    if (!m_thresholds) {
+        m_lastSaveError = QStringLiteral("no threshold record");
+        return false;
+    }
+    const QByteArray data = toXml();
+    // A new file replaces the old one only once it is complete on disk, so a full disk,
+    // a crash or a power cut never leaves a half-written settings file behind.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        m_lastSaveError = file.errorString();
+        return false;
+    }
+    if (file.write(data) != data.size()) {
+        m_lastSaveError = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        m_lastSaveError = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool Settings::load(const QString& path)
+{
+    if (!m_thresholds)
+        return false;
+    AlarmThresholds candidates = *m_thresholds;
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    // Devices and pipes report size 0; read one byte past the cap to detect oversize.
+    const QByteArray data = file.read(maxFileSize + 1);
+    if (data.size() > maxFileSize)
+        return false;
+
+    QDomDocument doc;
+    if (!doc.setContent(data, true))
+        return false;
+
+    const QDomNode first = doc.firstChild();
+    if (first.isElement() && first.toElement().tagName() == QLatin1String("settings")) {
+        for (QDomNode node = first.firstChild(); !node.isNull(); node = node.nextSibling()) {
+            if (!node.isElement())
+                continue;
+            const QDomElement element = node.toElement();
+            applyElement(element.tagName(), element, candidates);
+        }
+    }
+
+    applyCandidates(candidates);
+    if (m_journalSize < 1.0)
+        m_journalSize = 1.0;
+    return true;
+}
+
+void Settings::applyElement(const QString& tag, const QDomElement& element, AlarmThresholds& candidates)
+{
+    const QString text = element.text();
+    if (tag == QLatin1String("group_id")) {
+        int msd = 0, mkp = 0, group = 0;
+        if (intInRange(element.attribute(QStringLiteral("msd")), 0, 15, &msd) &&
+            intInRange(element.attribute(QStringLiteral("mkp")), 0, 7, &mkp) && intInRange(text, 0, 6, &group))
+            m_groupIds[msd * 8 + mkp] = group;
+        return;
+    }
+    if (tag == QLatin1String("warning_alarm") || tag == QLatin1String("emergency_alarm")) {
+        bool& flag = tag == QLatin1String("warning_alarm") ? m_warningAlarm : m_emergencyAlarm;
+        if (text == kTrue)
+            flag = true;
+        else if (text == kFalse)
+            flag = false;
+        return;
+    }
+    struct ThresholdKey
+    {
+        const char* tag;
+        double AlarmThresholds::*field;
+    };
+    static const ThresholdKey keys[] = {
+        {"temp_warning_threshold", &AlarmThresholds::tempWarning},
+        {"temp_emergency_threshold", &AlarmThresholds::tempEmergency},
+        {"volt_low_warning_threshold", &AlarmThresholds::voltLowWarning},
+        {"volt_low_emergency_threshold", &AlarmThresholds::voltLowEmergency},
+        {"volt_high_warning_threshold", &AlarmThresholds::voltHighWarning},
+        {"volt_high_emergency_threshold", &AlarmThresholds::voltHighEmergency},
+    };
+    for (const ThresholdKey& key : keys) {
+        if (tag == QLatin1String(key.tag)) {
+            double value = 0.0;
+            candidates.*key.field = FileNumber::parse(text, &value) ? value : m_thresholds->*key.field;
+            return;
+        }
+    }
+    if (tag == QLatin1String("journal_size")) {
+        FileNumber::parse(text, &m_journalSize);
+    } else if (tag == QLatin1String("com_port")) {
+        m_comPort = text;
+    } else if (tag == QLatin1String("mode")) {
+        m_mode = text;
+    } else {
+        for (int g = 1; g <= groupCount; ++g) {
+            if (tag == QStringLiteral("ModbusAddr%1").arg(g))
+                m_modbusAddr[g - 1] = text;
+            else if (tag == QStringLiteral("Dat%1").arg(g))
+                m_dat[g - 1] = text;
+        }
+    }
+}
+
+void Settings::applyCandidates(const AlarmThresholds& c)
+{
+    AlarmThresholds& t = *m_thresholds;
+    if (c.tempEmergency > c.tempWarning) {
+        if (c.tempEmergency > 0)
+            t.tempEmergency = c.tempEmergency;
+        if (c.tempWarning != 0)
+            t.tempWarning = c.tempWarning;
+    }
+    if (c.voltLowEmergency > c.voltLowWarning) {
+        if (c.voltLowEmergency > 0)
+            t.voltLowEmergency = c.voltLowEmergency;
+        if (c.voltLowWarning > 0)
+            t.voltLowWarning = c.voltLowWarning;
+    }
+    if (c.voltHighEmergency > c.voltHighWarning) {
+        if (c.voltHighEmergency > 0)
+            t.voltHighEmergency = c.voltHighEmergency;
+        if (c.voltHighWarning > 0)
+            t.voltHighWarning = c.voltHighWarning;
+    }
+}

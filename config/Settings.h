@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QString>
+#include <QVector>
+
+struct AlarmThresholds;
+
+// The operator's configuration, read from settings.xml at start and written on apply.
+class Settings
+{
+public:
+    static constexpr int batteryCount = 128;
+    static constexpr int groupCount = 6;
+    static constexpr double defaultJournalSize = 1.02;
+    // A real file is a few kilobytes; anything far larger is not ours and is not parsed.
+    static constexpr qint64 maxFileSize = 4 * 1024 * 1024;
+
+    Settings();
+
+    void setThresholds(AlarmThresholds* thresholds) { m_thresholds = thresholds; }
+    AlarmThresholds* thresholds() const { return m_thresholds; }
+
+    void reset();
+
+    int groupOf(int msdIndex, int mkpIndex) const;
+    bool setGroupOf(int msdIndex, int mkpIndex, int group);
+
+    bool warningAlarm() const { return m_warningAlarm; }
+    void setWarningAlarm(bool on) { m_warningAlarm = on; }
+    bool emergencyAlarm() const { return m_emergencyAlarm; }
+    void setEmergencyAlarm(bool on) { m_emergencyAlarm = on; }
+    double journalSize() const { return m_journalSize; }
+    void setJournalSize(double megabytes) { m_journalSize = megabytes; }
+
+    QString comPort() const { return m_comPort; }
+    void setComPort(const QString& name) { m_comPort = name; }
+    bool isModbusMode() const { return m_mode == QLatin1String("true"); }
+    int modbusAddr(int group) const;
+    int dat(int group) const;
+
+    bool load(const QString& path);
+    // Replaces the file atomically: a failed write leaves the old file as it was.
+    bool save(const QString& path) const;
+    // The document save() writes, without touching the disk.
+    QByteArray toXml() const;
+    QString lastSaveError() const { return m_lastSaveError; }
+
+private:
+    void applyElement(const QString& tag, const class QDomElement& element, AlarmThresholds& candidates);
+    void applyCandidates(const AlarmThresholds& candidates);
+
+    QVector<int> m_groupIds;
+    bool m_warningAlarm = true;
+    bool m_emergencyAlarm = true;
+    double m_journalSize = defaultJournalSize;
+    AlarmThresholds* m_thresholds = nullptr;
+    QString m_comPort;
+    QString m_mode;
+    QString m_modbusAddr[groupCount];
+    QString m_dat[groupCount];
+    mutable QString m_lastSaveError;
+};

@@ -1,0 +1,148 @@
+#include "core/Battery.h"
+
+#include "config/AlarmThresholds.h"
+#include "core/BatteryGroup.h"
+#include "core/StateCode.h"
+#include "widgets/MKPWidget.h"
+
+#include <algorithm>
+#include <cmath>
+
+Battery::Battery(int id, int msdIndex, int mkpIndex) : m_id(id), m_msdIndex(msdIndex), m_mkpIndex(mkpIndex) {}
+
+void Battery::setTemperature(double t)
+{
+    m_temperature = t;
+    if (m_widget)
+        m_widget->setTemperature(t);
+}
+
+void Battery::setVoltage(double u)
+{
+    m_voltage = u;
+    if (m_widget)
+        m_widget->setVoltage(u);
+}
+
+void Battery::setWidget(MKPWidget* widget)
+{
+    m_widget = widget;
+    if (!m_widget)
+        return;
+    m_widget->setMsdNumber(m_msdIndex);
+    m_widget->setMkpNumber(m_mkpIndex);
+    m_widget->setGroup(m_group);
+    m_widget->setTemperature(m_temperature);
+    m_widget->setVoltage(m_voltage);
+    m_widget->setState(m_state);
+}
+
+void Battery::setThresholds(AlarmThresholds* thresholds)
+{
+    m_thresholds = thresholds;
+    if (m_widget)
+        m_widget->setThresholds(thresholds);
+}
+
+int Battery::groupNumber() const
+{
+    return m_group ? m_group->number() : 0;
+}
+
+void Battery::setGroup(BatteryGroup* group)
+{
+    m_group = group;
+    if (m_widget)
+        m_widget->setGroup(group);
+}
+
+void Battery::setState(int state)
+{
+    m_state = state;
+    if (m_widget)
+        m_widget->setState(state);
+}
+
+int Battery::voltState() const
+{
+    return m_state == StateCode::None ? StateCode::None : m_voltState;
+}
+
+int Battery::tempState() const
+{
+    return m_state == StateCode::None ? StateCode::None : m_tempState;
+}
+
+void Battery::updateState()
+{
+    // Without thresholds or a group (the groups are being rebuilt) there is nothing to judge against.
+    if (!m_thresholds || !m_group)
+        return;
+    const AlarmThresholds& t = *m_thresholds;
+
+    int newTemp = StateCode::None;
+    if (!m_noData) {
+        const double dT = std::fabs(m_temperature - m_group->meanTemperature());
+        newTemp = dT > t.tempEmergency ? StateCode::Emergency
+                  : dT > t.tempWarning ? StateCode::Warning
+                                       : StateCode::Normal;
+    }
+    if (newTemp != m_tempState)
+        setConfirmed(false);
+    m_prevTempState = m_tempState;
+    m_tempState = newTemp;
+
+    int newVolt = StateCode::None;
+    if (!m_noData) {
+        const double dU = m_voltage - m_group->meanVoltage();
+        if (dU > t.voltHighEmergency || -dU > t.voltLowEmergency)
+            newVolt = StateCode::Emergency;
+        else if (dU > t.voltHighWarning || -dU > t.voltLowWarning)
+            newVolt = StateCode::Warning;
+        else
+            newVolt = StateCode::Normal;
+    }
+    if (newVolt != m_voltState)
+        setConfirmed(false);
+    m_prevVoltState = m_voltState;
+    m_voltState = newVolt;
+
+    setState(m_noData ? StateCode::None : std::max(m_tempState, m_voltState));
+}
+
+void Battery::setConfirmed(bool confirmed)
+{
+    m_confirmed = confirmed;
+    if (m_widget)
+        m_widget->setConfirmed(confirmed);
+}
+
+void Battery::setNoData(bool noData)
+{
+    m_noData = noData;
+    if (noData)
+        setState(StateCode::None);
+}
+
+void Battery::setHighlighted(bool on)
+{
+    if (m_widget)
+        m_widget->setHighlighted(on);
+}
+
+void Battery::setHideIfUngrouped(bool hide)
+{
+    if (m_widget)
+        m_widget->setHideIfUngrouped(hide);
+}
+
+void Battery::reset()
+{
+    setTemperature(0.0);
+    setVoltage(0.0);
+    m_voltState = m_tempState = 0;
+    m_prevVoltState = m_prevTempState = 0;
+    setState(StateCode::None);
+    setConfirmed(false);
+    m_noData = false;
+}

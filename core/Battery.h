@@ -1,0 +1,67 @@
+#pragma once
+
+class MKPWidget;
+class BatteryGroup;
+struct AlarmThresholds;
+
+// One of the 128 battery positions (16 МСД rows × 8 МКП positions).
+// Every visible change is pushed at once into the tile, when there is one.
+class Battery
+{
+public:
+    Battery(int id, int msdIndex, int mkpIndex);
+
+    int id() const { return m_id; }
+    int msdIndex() const { return m_msdIndex; }
+    int mkpIndex() const { return m_mkpIndex; }
+
+    double temperature() const { return m_temperature; }
+    double voltage() const { return m_voltage; }
+    void setTemperature(double t);
+    void setVoltage(double u);
+
+    MKPWidget* widget() const { return m_widget; }
+    void setWidget(MKPWidget* widget);
+    AlarmThresholds* thresholds() const { return m_thresholds; }
+    void setThresholds(AlarmThresholds* thresholds);
+
+    BatteryGroup* group() const { return m_group; }
+    int groupNumber() const;
+    void setGroup(BatteryGroup* group);
+
+    int state() const { return m_state; }
+    void setState(int state);
+    // Effective deviation states: 0 while the overall state is 0.
+    int voltState() const;
+    int tempState() const;
+    int prevVoltState() const { return m_prevVoltState; }
+    int prevTempState() const { return m_prevTempState; }
+
+    void updateState();
+
+    bool isConfirmed() const { return m_confirmed; }
+    void setConfirmed(bool confirmed);
+    bool hasNoData() const { return m_noData; }
+    void setNoData(bool noData);
+
+    void setHighlighted(bool on);
+    void setHideIfUngrouped(bool hide);
+    void reset();
+
+private:
+    int m_id;
+    int m_msdIndex;
+    int m_mkpIndex;
+    double m_temperature = 0.0;
+    double m_voltage = 0.0;
+    MKPWidget* m_widget = nullptr;
+    AlarmThresholds* m_thresholds = nullptr;
+    int m_state = 0;
+    int m_voltState = 0;
+    int m_tempState = 0;
+    int m_prevVoltState = 0;
+    int m_prevTempState = 0;
+    BatteryGroup* m_group = nullptr;
+    bool m_confirmed = false;
+    bool m_noData = false;
+};

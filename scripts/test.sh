@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# The whole test run: dependencies, build, the suite, the suite under ASan+UBSan,
+# and a short run of every fuzz target. Exits non-zero on any failure.
+#   ORVIK_SKIP_SANITIZE=1  leave out the sanitizer pass
+#   ORVIK_SKIP_FUZZ=1      leave out the fuzz pass
+#   ORVIK_FUZZ_SECONDS=N   seconds per fuzz target (default 60)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+jobs=$(nproc)
+
+stage_start=0
+stage() { stage_start=$(date +%s); echo; echo "==== $1"; }
+stage_done() { echo "==== $1 took $(( $(date +%s) - stage_start )) s"; }
+total_start=$(date +%s)
+
+export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-/tmp/orvik-runtime-$(id -u)}
+mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+export CCACHE_DIR=${CCACHE_DIR:-$root/build/.ccache} CCACHE_BASEDIR=$root
+
+stage "dependencies"
+scripts/setup-deps
+stage_done "dependencies"
+
+stage "build"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j "$jobs"
+stage_done "build"
+
+stage "tests"
+ctest --test-dir build --output-on-failure -j "$jobs"
+stage_done "tests"
+
+if [ "${ORVIK_SKIP_SANITIZE:-0}" != 1 ]; then
+  stage "ASan+UBSan build and tests"
+  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVIK_SANITIZE=ON -DORVIK_BENCH=OFF
+  cmake --build build-asan -j "$jobs"
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+  LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build-asan --output-on-failure -j "$jobs"
+  stage_done "ASan+UBSan build and tests"
+fi
+
+if [ "${ORVIK_SKIP_FUZZ:-0}" != 1 ] && compgen -G "tests/fuzz/fuzz_*.cpp" >/dev/null; then
+  stage "fuzz targets"
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DORVIK_FUZZ=ON -DORVIK_FUZZ_SECONDS="${ORVIK_FUZZ_SECONDS:-60}"
+  cmake --build build-fuzz -j "$jobs"
+  LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0 \
+    ctest --test-dir build-fuzz --output-on-failure -L fuzz -j "$jobs"
+  stage_done "fuzz targets"
+fi
+
+echo
+echo "==== all stages passed in $(( $(date +%s) - total_start )) s"

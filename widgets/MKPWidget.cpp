@@ -1,0 +1,306 @@
+#include "widgets/MKPWidget.h"
+
+#include "app/ProgramMode.h"
+#include "config/GroupsSettingsWindow.h"
+#include "core/BatteryGroup.h"
+#include "core/DecimalComma.h"
+#include "core/StateCode.h"
+
+#include <QLabel>
+#include <QMovie>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QStyleOption>
+
+QImage MKPWidget::s_grey;
+QImage MKPWidget::s_green;
+QImage MKPWidget::s_yellow;
+QImage MKPWidget::s_red;
+QMovie* MKPWidget::s_redAnimation = nullptr;
+QMovie* MKPWidget::s_yellowAnimation = nullptr;
+
+namespace {
+const char* kVoltagePlaceholder = "--,-- B";
+const char* kTemperaturePlaceholder = "--,- °C";
+
+QLabel* makeLabel(QWidget* parent, const QRect& geometry)
+{
+    auto* label = new QLabel(parent);
+    label->setGeometry(geometry);
+    label->setAlignment(Qt::AlignCenter);
+    label->setStyleSheet(QStringLiteral("background-color: transparent;"));
+    return label;
+}
+
+QMovie* startAnimation(const QString& path)
+{
+    auto* movie = new QMovie(path);
+    // Six small frames: decode once, then every tile only draws a prepared pixmap.
+    movie->setCacheMode(QMovie::CacheAll);
+    movie->start();
+    return movie;
+}
+} // namespace
+
+MKPWidget::MKPWidget(QWidget* parent) : QWidget(parent), ui(new Ui)
+{
+    setObjectName(QStringLiteral("MKPWidget"));
+    setWindowTitle(QStringLiteral("Form"));
+    resize(80, 60);
+    setAutoFillBackground(true);
+
+    ui->lb_voltage = makeLabel(this, QRect(0, 15, 80, 20));
+    ui->lb_voltage->setObjectName(QStringLiteral("lb_voltage"));
+    QFont bold = ui->lb_voltage->font();
+    bold.setPointSize(10);
+    bold.setWeight(75);
+    ui->lb_voltage->setFont(bold);
+
+    ui->lb_temperature = makeLabel(this, QRect(0, 35, 80, 20));
+    ui->lb_temperature->setObjectName(QStringLiteral("lb_temperature"));
+
+    ui->lb_mb = makeLabel(this, QRect(10, 5, 60, 10));
+    ui->lb_mb->setObjectName(QStringLiteral("lb_mb"));
+    ui->lb_mb->setText(tr("-/-"));
+    QPalette palette = ui->lb_mb->palette();
+    const QBrush clear(QColor(0, 0, 0, 0));
+    for (QPalette::ColorGroup cg : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        palette.setBrush(cg, QPalette::WindowText,
+                         cg == QPalette::Disabled ? QColor(120, 120, 120) : QColor(127, 122, 109));
+        palette.setBrush(cg, QPalette::Button, clear);
+        palette.setBrush(cg, QPalette::Base, clear);
+        palette.setBrush(cg, QPalette::Window, clear);
+    }
+    ui->lb_mb->setPalette(palette);
+
+    m_thresholds = nullptr;
+    setTemperature(0.0);
+    setVoltage(0.0);
+    m_mkpNumber = 0;
+    m_msdNumber = 0;
+    m_group = nullptr;
+    updateToolTip();
+    setFixedSize(80, 65);
+    m_highlighted = true;
+    setState(StateCode::None);
+    m_hideIfUngrouped = false;
+    m_confirmed = false;
+    if (s_redAnimation)
+        connect(s_redAnimation, &QMovie::frameChanged, this, &MKPWidget::animationFrameChanged);
+}
+
+MKPWidget::~MKPWidget()
+{
+    delete ui;
+}
+
+void MKPWidget::loadImages()
+{
+    if (s_redAnimation)
+        return;
+    // The pictures live in the program's static library; make sure they are registered.
+    Q_INIT_RESOURCE(resources);
+    s_grey.load(QStringLiteral(":/new/prefix1/Batt_gray.png"));
+    s_green.load(QStringLiteral(":/new/prefix1/Batt_green.png"));
+    s_yellow.load(QStringLiteral(":/new/prefix1/Batt_yellow.png"));
+    s_red.load(QStringLiteral(":/new/prefix1/Batt_red.png"));
+    s_redAnimation = startAnimation(QStringLiteral(":/new/prefix1/Batt_red_gif.gif"));
+    s_yellowAnimation = startAnimation(QStringLiteral(":/new/prefix1/Batt_yellow_gif.gif"));
+}
+
+void MKPWidget::setState(int state)
+{
+    m_state = state;
+    if (state == StateCode::None) {
+        ui->lb_temperature->setText(tr(kTemperaturePlaceholder));
+        ui->lb_voltage->setText(tr(kVoltagePlaceholder));
+        updateToolTip();
+    }
+    repaint();
+}
+
+void MKPWidget::setTemperature(double t)
+{
+    m_temperature = t;
+    ui->lb_temperature->setText(decimalComma("%3.1f", t) + tr(" °C"));
+    updateToolTip();
+}
+
+void MKPWidget::setVoltage(double u)
+{
+    m_voltage = u;
+    ui->lb_voltage->setText(decimalComma("%4.2f", u) + tr(" B"));
+    updateToolTip();
+}
+
+void MKPWidget::setMsdNumber(int n)
+{
+    m_msdNumber = n;
+    updateToolTip();
+}
+
+void MKPWidget::setMkpNumber(int n)
+{
+    m_mkpNumber = n;
+    updateToolTip();
+}
+
+void MKPWidget::setBatteryNumber(int n)
+{
+    m_batteryNumber = n;
+    updateToolTip();
+}
+
+void MKPWidget::setGroup(BatteryGroup* group)
+{
+    m_group = group;
+    updateToolTip();
+}
+
+void MKPWidget::setThresholds(AlarmThresholds* thresholds)
+{
+    m_thresholds = thresholds;
+    updateToolTip();
+}
+
+void MKPWidget::setHighlighted(bool on)
+{
+    m_highlighted = on;
+    setStyleSheet(on ? QString() : QStringLiteral("background-color: rgb(165, 165, 165)"));
+}
+
+void MKPWidget::setHideIfUngrouped(bool hide)
+{
+    m_hideIfUngrouped = hide;
+    repaint();
+}
+
+void MKPWidget::setConfirmed(bool confirmed)
+{
+    m_confirmed = confirmed;
+    repaint();
+}
+
+void MKPWidget::updateToolTip()
+{
+    if (!m_thresholds)
+        return;
+    const QString groupLine = m_group ? QStringLiteral("Группа: ") + QString::number(m_group->number())
+                                      : tr("Группа: Нет группы");
+    const QString msdLine = QStringLiteral("МСД:МКП - %1:%2").arg(m_msdNumber).arg(m_mkpNumber);
+    QString voltLine = QStringLiteral("Напр. откл.: ");
+    QString tempLine = QStringLiteral("Темп. откл.: ");
+    if (m_state == StateCode::None || !m_group || m_group->number() == 0) {
+        voltLine += QLatin1String(kVoltagePlaceholder);
+        tempLine += QString::fromUtf8(kTemperaturePlaceholder);
+    } else {
+        const double meanT = m_group->meanTemperature();
+        const double meanU = m_group->meanVoltage();
+        voltLine += decimalComma("%4.2f", m_voltage - meanU) + QStringLiteral(" B");
+        tempLine += decimalComma("%3.1f", m_temperature - meanT) + QStringLiteral(" °C");
+    }
+
+    if (!modbusMode) {
+        setToolTip(QStringList{groupLine, msdLine, voltLine, tempLine}.join(QLatin1Char('\n')));
+        return;
+    }
+    if (!m_group)
+        return;
+    const int number = m_group->number();
+    if (number == 0) {
+        setToolTip(QStringLiteral("Без группы\n-\n") + voltLine + QLatin1Char('\n') + tempLine);
+    } else if (number < 1 || number > 6) {
+        setToolTip(QStringList{groupLine, QStringLiteral("-"), voltLine, tempLine}.join(QLatin1Char('\n')));
+    } else {
+        const int address = GroupsSettingsWindow::groupModbusAddress(number);
+        const QString addressLine =
+            QStringLiteral("адрес=") + (address < 0 ? QStringLiteral("-") : QString::number(address));
+        const QString batteryLine =
+            QStringLiteral("№ батареи=") + (m_batteryNumber >= 0 && m_batteryNumber <= 128
+                                                 ? QString::number(m_batteryNumber)
+                                                 : QStringLiteral("-"));
+        setToolTip(QStringList{groupLine, addressLine, batteryLine, voltLine, tempLine}.join(QLatin1Char('\n')));
+    }
+}
+
+bool MKPWidget::isUngrouped() const
+{
+    return !m_group || m_group->number() == 0;
+}
+
+MKPWidget::Picture MKPWidget::currentPicture() const
+{
+    if (isUngrouped()) {
+        if (m_hideIfUngrouped)
+            return Picture::None;
+        return m_state != StateCode::None ? Picture::Green : Picture::Grey;
+    }
+    switch (m_state) {
+    case StateCode::None:
+        return Picture::Grey;
+    case StateCode::Normal:
+        return Picture::Green;
+    case StateCode::Warning:
+        return m_confirmed ? Picture::Yellow : Picture::YellowAnimation;
+    case StateCode::Emergency:
+        return m_confirmed ? Picture::Red : Picture::RedAnimation;
+    default:
+        return Picture::None;
+    }
+}
+
+void MKPWidget::animationFrameChanged()
+{
+    // Only a pulsing picture changes with the frame; other tiles keep what they drew.
+    const Picture picture = currentPicture();
+    if ((picture == Picture::RedAnimation || picture == Picture::YellowAnimation) && isVisible())
+        update();
+}
+
+void MKPWidget::paintEvent(QPaintEvent* event)
+{
+    QStyleOption option;
+    option.initFrom(this);
+    QPainter painter(this);
+    painter.setClipRect(event->rect(), Qt::ReplaceClip);
+
+    if (isUngrouped() && m_hideIfUngrouped) {
+        ui->lb_temperature->hide();
+        ui->lb_voltage->hide();
+        painter.fillRect(rect(), Qt::transparent);
+    } else {
+        ui->lb_temperature->show();
+        ui->lb_voltage->show();
+        style()->drawPrimitive(QStyle::PE_Widget, &option, &painter, this);
+        if (!m_highlighted)
+            painter.setOpacity(0.4);
+        const QPoint at(5, 0);
+        switch (currentPicture()) {
+        case Picture::Grey:
+            painter.drawImage(at, s_grey);
+            break;
+        case Picture::Green:
+            painter.drawImage(at, s_green);
+            break;
+        case Picture::Yellow:
+            painter.drawImage(at, s_yellow);
+            break;
+        case Picture::Red:
+            painter.drawImage(at, s_red);
+            break;
+        case Picture::YellowAnimation:
+            if (s_yellowAnimation)
+                painter.drawPixmap(at, s_yellowAnimation->currentPixmap());
+            break;
+        case Picture::RedAnimation:
+            if (s_redAnimation)
+                painter.drawPixmap(at, s_redAnimation->currentPixmap());
+            break;
+        case Picture::None:
+            break;
+        }
+        if (!m_highlighted)
+            painter.setOpacity(1.0);
+    }
+    ui->lb_mb->setVisible(modbusMode);
+}

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+
+class QLabel;
+class QMovie;
+class BatteryGroup;
+struct AlarmThresholds;
+
+// The tile of one battery: voltage, temperature, a picture coloured by the alarm state
+// (pulsing while unconfirmed) and, in Modbus mode, the battery's address in its group.
+class MKPWidget : public QWidget
+{
+    Q_OBJECT
+public:
+    struct Ui
+    {
+        QLabel* lb_voltage = nullptr;
+        QLabel* lb_temperature = nullptr;
+        QLabel* lb_mb = nullptr;
+    };
+
+    explicit MKPWidget(QWidget* parent = nullptr);
+    ~MKPWidget() override;
+
+    // Loads the shared pictures and starts both animations; once, before the first tile.
+    static void loadImages();
+    static QMovie* redAnimation() { return s_redAnimation; }
+    static QMovie* yellowAnimation() { return s_yellowAnimation; }
+
+    void setState(int state);
+    void setTemperature(double t);
+    void setVoltage(double u);
+    void setMsdNumber(int n);
+    void setMkpNumber(int n);
+    void setBatteryNumber(int n);
+    void setGroup(BatteryGroup* group);
+    void setThresholds(AlarmThresholds* thresholds);
+    void setHighlighted(bool on);
+    void setHideIfUngrouped(bool hide);
+    void setConfirmed(bool confirmed);
+    void updateToolTip();
+
+    int state() const { return m_state; }
+    bool isHighlighted() const { return m_highlighted; }
+    int batteryNumber() const { return m_batteryNumber; }
+    QLabel* addressLabel() const { return ui->lb_mb; }
+    QLabel* voltageLabel() const { return ui->lb_voltage; }
+    QLabel* temperatureLabel() const { return ui->lb_temperature; }
+
+    enum class Picture { None, Grey, Green, Yellow, Red, YellowAnimation, RedAnimation };
+    // Which picture the next paint draws; Hidden tiles draw none.
+    Picture currentPicture() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private slots:
+    void animationFrameChanged();
+
+private:
+    bool isUngrouped() const;
+
+    Ui* ui;
+    int m_state = 0;
+    AlarmThresholds* m_thresholds = nullptr;
+    bool m_highlighted = true;
+    double m_temperature = 0.0;
+    double m_voltage = 0.0;
+    int m_msdNumber = 0;
+    int m_mkpNumber = 0;
+    int m_batteryNumber = 0;
+    BatteryGroup* m_group = nullptr;
+    bool m_hideIfUngrouped = false;
+    bool m_confirmed = false;
+
+    static QImage s_grey;
+    static QImage s_green;
+    static QImage s_yellow;
+    static QImage s_red;
+    static QMovie* s_redAnimation;
+    static QMovie* s_yellowAnimation;
+};
