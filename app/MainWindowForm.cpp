@@ -56,18 +56,22 @@ void MainWindowForm::setupUi(QMainWindow* window)
     scrollAreaWidgetContents = named(new QWidget(), "scrollAreaWidgetContents");
     auto* contentLayout = new QVBoxLayout(scrollAreaWidgetContents);
 
-    // Top bar: start/stop, port, page selector.
-    auto* topBar = new QHBoxLayout();
-    pb_stop_start = named(new QPushButton(scrollAreaWidgetContents), "pb_stop_start");
+    // Top bar: start/stop, port, page selector. Each band has its own container so
+    // the page and group radio buttons stay two separate exclusive sets.
+    auto* topBarWidget = named(new QWidget(scrollAreaWidgetContents), "topBar");
+    auto* topBar = new QHBoxLayout(topBarWidget);
+    topBar->setContentsMargins(0, 0, 0, 0);
+    QWidget* top = topBarWidget;
+    pb_stop_start = named(new QPushButton(top), "pb_stop_start");
     pb_stop_start->setMinimumWidth(90);
-    label_6 = named(new QLabel(scrollAreaWidgetContents), "label_6");
-    cmb_com = named(new QComboBox(scrollAreaWidgetContents), "cmb_com");
+    label_6 = named(new QLabel(top), "label_6");
+    cmb_com = named(new QComboBox(top), "cmb_com");
     cmb_com->setMinimumWidth(110);
-    rb_values = named(new QRadioButton(scrollAreaWidgetContents), "rb_values");
+    rb_values = named(new QRadioButton(top), "rb_values");
     rb_values->setChecked(true);
-    rb_divergences = named(new QRadioButton(scrollAreaWidgetContents), "rb_divergences");
-    rb_journal = named(new QRadioButton(scrollAreaWidgetContents), "rb_journal");
-    rb_settings = named(new QRadioButton(scrollAreaWidgetContents), "rb_settings");
+    rb_divergences = named(new QRadioButton(top), "rb_divergences");
+    rb_journal = named(new QRadioButton(top), "rb_journal");
+    rb_settings = named(new QRadioButton(top), "rb_settings");
     topBar->addWidget(pb_stop_start);
     topBar->addSpacing(12);
     topBar->addWidget(label_6);
@@ -76,54 +80,57 @@ void MainWindowForm::setupUi(QMainWindow* window)
     for (QRadioButton* rb : {rb_values, rb_divergences, rb_journal, rb_settings})
         topBar->addWidget(rb);
     topBar->addStretch(1);
-    contentLayout->addLayout(topBar);
+    contentLayout->addWidget(topBarWidget);
 
     // Below: the left column and the page stack.
     auto* body = new QHBoxLayout();
-    auto* left = new QVBoxLayout();
-    rb_no_group = named(new QRadioButton(scrollAreaWidgetContents), "rb_no_group");
+    auto* leftWidget = named(new QWidget(scrollAreaWidgetContents), "leftColumn");
+    auto* left = new QVBoxLayout(leftWidget);
+    left->setContentsMargins(0, 0, 0, 0);
+    QWidget* column = leftWidget;
+    rb_no_group = named(new QRadioButton(column), "rb_no_group");
     rb_no_group->setChecked(true);
-    rb_1_group = named(new QRadioButton(scrollAreaWidgetContents), "rb_1_group");
-    rb_2_group = named(new QRadioButton(scrollAreaWidgetContents), "rb_2_group");
-    rb_3_group = named(new QRadioButton(scrollAreaWidgetContents), "rb_3_group");
-    rb_4_group = named(new QRadioButton(scrollAreaWidgetContents), "rb_4_group");
-    rb_5_group = named(new QRadioButton(scrollAreaWidgetContents), "rb_5_group");
-    rb_6_group = named(new QRadioButton(scrollAreaWidgetContents), "rb_6_group");
+    rb_1_group = named(new QRadioButton(column), "rb_1_group");
+    rb_2_group = named(new QRadioButton(column), "rb_2_group");
+    rb_3_group = named(new QRadioButton(column), "rb_3_group");
+    rb_4_group = named(new QRadioButton(column), "rb_4_group");
+    rb_5_group = named(new QRadioButton(column), "rb_5_group");
+    rb_6_group = named(new QRadioButton(column), "rb_6_group");
     for (QRadioButton* rb : {rb_no_group, rb_1_group, rb_2_group, rb_3_group, rb_4_group, rb_5_group, rb_6_group})
         left->addWidget(rb);
     left->addItem(new QSpacerItem(20, 16, QSizePolicy::Minimum, QSizePolicy::Fixed));
-    chb_selection = named(new QCheckBox(scrollAreaWidgetContents), "chb_selection");
+    chb_selection = named(new QCheckBox(column), "chb_selection");
     left->addWidget(chb_selection);
     left->addItem(new QSpacerItem(20, 16, QSizePolicy::Minimum, QSizePolicy::Fixed));
-    pb_confirm_crashes = named(new QPushButton(scrollAreaWidgetContents), "pb_confirm_crashes");
+    pb_confirm_crashes = named(new QPushButton(column), "pb_confirm_crashes");
     pb_confirm_crashes->setMinimumHeight(40);
     left->addWidget(pb_confirm_crashes);
     left->addItem(new QSpacerItem(20, 20, QSizePolicy::Minimum, QSizePolicy::Expanding));
-    logoImage = named(new QLabel(scrollAreaWidgetContents), "logoImage");
+    logoImage = named(new QLabel(column), "logoImage");
     logoImage->setPixmap(QPixmap(QStringLiteral(":/new/prefix1/LOGO.jpg")));
     logoImage->setScaledContents(true);
     logoImage->setFixedSize(180, 90);
     left->addWidget(logoImage, 0, Qt::AlignHCenter);
-    label_22 = named(new QLabel(scrollAreaWidgetContents), "label_22");
+    label_22 = named(new QLabel(column), "label_22");
     QFont nameFont(QStringLiteral("Arial"), 12);
     nameFont.setBold(true);
     label_22->setFont(nameFont);
     label_22->setAlignment(Qt::AlignCenter);
     left->addWidget(label_22);
-    label = named(new QLabel(scrollAreaWidgetContents), "label");
+    label = named(new QLabel(column), "label");
     QFont versionFont = label->font();
     versionFont.setPointSize(9);
     label->setFont(versionFont);
     label->setAlignment(Qt::AlignCenter);
     left->addWidget(label);
-    label_help = named(new QLabel(scrollAreaWidgetContents), "label_help");
+    label_help = named(new QLabel(column), "label_help");
     label_help->setTextFormat(Qt::RichText);
     QFont helpFont = label_help->font();
     helpFont.setPointSize(11);
     label_help->setFont(helpFont);
     label_help->setAlignment(Qt::AlignCenter);
     left->addWidget(label_help);
-    body->addLayout(left);
+    body->addWidget(leftWidget);
 
     stacked_widget = named(new QStackedWidget(scrollAreaWidgetContents), "stacked_widget");
     page = named(new QWidget(), "page");

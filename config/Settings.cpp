@@ -118,7 +118,9 @@ bool Settings::save(const QString& path) const
     // A new file replaces the old one only once it is complete on disk, so a full disk,
     // a crash or a power cut never leaves a half-written settings file behind.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    // Unbuffered, so a short write (disk full, size limit) shows in write()'s count:
+    // a buffered QSaveFile commits a truncated file without noticing.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         m_lastSaveError = file.errorString();
         return false;
     }
