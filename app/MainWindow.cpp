@@ -44,7 +44,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
     settings.setThresholds(&thresholds);
     settings.reset();
     if (settings.load(kSettingsFile)) {
-        const int index = ui->cmb_com->findText(settings.comPort(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+        const int index =
+            ui->cmb_com->findText(settings.comPort(), Qt::MatchExactly | Qt::MatchCaseSensitive);
         if (index >= 0)
             ui->cmb_com->setCurrentIndex(index);
     }
@@ -171,7 +172,8 @@ void MainWindow::relabelRows()
 {
     for (int m = 0; m < 16; ++m) {
         if (rowLabels[m])
-            rowLabels[m]->setText(modbusMode ? QStringLiteral("№ %1").arg(8 * m) : QStringLiteral("МСД №%1").arg(m));
+            rowLabels[m]->setText(modbusMode ? QStringLiteral("№ %1").arg(8 * m)
+                                             : QStringLiteral("МСД №%1").arg(m));
     }
 }
 

@@ -96,7 +96,8 @@ void MainWindowForm::setupUi(QMainWindow* window)
     rb_4_group = named(new QRadioButton(column), "rb_4_group");
     rb_5_group = named(new QRadioButton(column), "rb_5_group");
     rb_6_group = named(new QRadioButton(column), "rb_6_group");
-    for (QRadioButton* rb : {rb_no_group, rb_1_group, rb_2_group, rb_3_group, rb_4_group, rb_5_group, rb_6_group})
+    for (QRadioButton* rb :
+         {rb_no_group, rb_1_group, rb_2_group, rb_3_group, rb_4_group, rb_5_group, rb_6_group})
         left->addWidget(rb);
     left->addItem(new QSpacerItem(20, 16, QSizePolicy::Minimum, QSizePolicy::Fixed));
     chb_selection = named(new QCheckBox(column), "chb_selection");

@@ -176,7 +176,8 @@ void Settings::applyElement(const QString& tag, const QDomElement& element, Alar
     if (tag == QLatin1String("group_id")) {
         int msd = 0, mkp = 0, group = 0;
         if (intInRange(element.attribute(QStringLiteral("msd")), 0, 15, &msd) &&
-            intInRange(element.attribute(QStringLiteral("mkp")), 0, 7, &mkp) && intInRange(text, 0, 6, &group))
+            intInRange(element.attribute(QStringLiteral("mkp")), 0, 7, &mkp) &&
+            intInRange(text, 0, 6, &group))
             m_groupIds[msd * 8 + mkp] = group;
         return;
     }

@@ -32,7 +32,11 @@ public:
     QString caption() const;
 
 private:
-    enum class Reading { Temperature, Voltage };
+    enum class Reading
+    {
+        Temperature,
+        Voltage
+    };
     double mean(Reading reading) const;
 
     int m_number;

@@ -185,8 +185,8 @@ void MKPWidget::updateToolTip()
 {
     if (!m_thresholds)
         return;
-    const QString groupLine = m_group ? QStringLiteral("Группа: ") + QString::number(m_group->number())
-                                      : tr("Группа: Нет группы");
+    const QString groupLine =
+        m_group ? QStringLiteral("Группа: ") + QString::number(m_group->number()) : tr("Группа: Нет группы");
     const QString msdLine = QStringLiteral("МСД:МКП - %1:%2").arg(m_msdNumber).arg(m_mkpNumber);
     QString voltLine = QStringLiteral("Напр. откл.: ");
     QString tempLine = QStringLiteral("Темп. откл.: ");
@@ -217,9 +217,10 @@ void MKPWidget::updateToolTip()
             QStringLiteral("адрес=") + (address < 0 ? QStringLiteral("-") : QString::number(address));
         const QString batteryLine =
             QStringLiteral("№ батареи=") + (m_batteryNumber >= 0 && m_batteryNumber <= 128
-                                                 ? QString::number(m_batteryNumber)
-                                                 : QStringLiteral("-"));
-        setToolTip(QStringList{groupLine, addressLine, batteryLine, voltLine, tempLine}.join(QLatin1Char('\n')));
+                                                ? QString::number(m_batteryNumber)
+                                                : QStringLiteral("-"));
+        setToolTip(
+            QStringList{groupLine, addressLine, batteryLine, voltLine, tempLine}.join(QLatin1Char('\n')));
     }
 }
 

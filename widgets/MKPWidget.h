@@ -49,7 +49,16 @@ public:
     QLabel* voltageLabel() const { return ui->lb_voltage; }
     QLabel* temperatureLabel() const { return ui->lb_temperature; }
 
-    enum class Picture { None, Grey, Green, Yellow, Red, YellowAnimation, RedAnimation };
+    enum class Picture
+    {
+        None,
+        Grey,
+        Green,
+        Yellow,
+        Red,
+        YellowAnimation,
+        RedAnimation
+    };
     // Which picture the next paint draws; Hidden tiles draw none.
     Picture currentPicture() const;
 

@@ -185,7 +185,8 @@ void TestMainWindow::storedPortNotPresent()
 void TestMainWindow::captionsAreIdleAtStart()
 {
     WindowInFolder w(settingsWith("<group_id msd=\"0\" mkp=\"0\">1</group_id>"));
-    const char* names[] = {"rb_1_group", "rb_2_group", "rb_3_group", "rb_4_group", "rb_5_group", "rb_6_group"};
+    const char* names[] = {"rb_1_group", "rb_2_group", "rb_3_group",
+                           "rb_4_group", "rb_5_group", "rb_6_group"};
     for (int k = 1; k <= 6; ++k) {
         auto* rb = child<QRadioButton>(w.window.get(), names[k - 1]);
         QCOMPARE(rb->text(), QStringLiteral("Группа %1 (Ucp=0,00 B, Tcp=0,0 °C)").arg(k));
@@ -207,8 +208,12 @@ void TestMainWindow::rowLabels_data()
     QTest::addColumn<QString>("corner");
     QTest::addColumn<QString>("first");
     QTest::addColumn<QString>("last");
-    QTest::newRow("native") << false << "МКП" << "МСД №0" << "МСД №15";
-    QTest::newRow("modbus") << true << "" << "№ 0" << "№ 120";
+    QTest::newRow("native") << false << "МКП"
+                            << "МСД №0"
+                            << "МСД №15";
+    QTest::newRow("modbus") << true << ""
+                            << "№ 0"
+                            << "№ 120";
 }
 
 void TestMainWindow::rowLabels()

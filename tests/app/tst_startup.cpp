@@ -51,22 +51,27 @@ void TestStartup::staysUpAndKeepsFile_data()
     QTest::newRow("no file") << QByteArray() << false;
     QTest::newRow("empty") << QByteArray("") << true;
     QTest::newRow("truncated") << QByteArray(head + " <group_id msd=\"1\" mk") << true;
-    QTest::newRow("binary") << QByteArray("\x7f" "ELF\x02\x01\x01\x00\x00\xff\xfe", 12) << true;
-    QTest::newRow("windows-1251 text") << QByteArray(head + " <com_port>\xcf\xee\xf0\xf2</com_port>\n</settings>\n")
-                                       << true;
+    QTest::newRow("binary") << QByteArray("\x7f"
+                                          "ELF\x02\x01\x01\x00\x00\xff\xfe",
+                                          12)
+                            << true;
+    QTest::newRow("windows-1251 text")
+        << QByteArray(head + " <com_port>\xcf\xee\xf0\xf2</com_port>\n</settings>\n") << true;
     QTest::newRow("ill-formed") << QByteArray(head + " <mode>true</modus>\n</settings>\n") << true;
     QTest::newRow("garbage numbers")
-        << QByteArray(head + " <temp_warning_threshold>x</temp_warning_threshold>\n"
-                             " <journal_size>1e400</journal_size>\n <group_id msd=\"-1\" mkp=\"99\">42</group_id>\n"
-                             "</settings>\n")
+        << QByteArray(head +
+                      " <temp_warning_threshold>x</temp_warning_threshold>\n"
+                      " <journal_size>1e400</journal_size>\n <group_id msd=\"-1\" mkp=\"99\">42</group_id>\n"
+                      "</settings>\n")
         << true;
-    QTest::newRow("nan and inf")
-        << QByteArray(head + " <temp_warning_threshold>nan</temp_warning_threshold>\n"
-                             " <temp_emergency_threshold>inf</temp_emergency_threshold>\n"
-                             " <journal_size>-inf</journal_size>\n</settings>\n")
-        << true;
+    QTest::newRow("nan and inf") << QByteArray(head +
+                                               " <temp_warning_threshold>nan</temp_warning_threshold>\n"
+                                               " <temp_emergency_threshold>inf</temp_emergency_threshold>\n"
+                                               " <journal_size>-inf</journal_size>\n</settings>\n")
+                                 << true;
     QTest::newRow("duplicated elements")
-        << QByteArray(head + " <mode>true</mode>\n <mode>false</mode>\n <mode>true</mode>\n</settings>\n") << true;
+        << QByteArray(head + " <mode>true</mode>\n <mode>false</mode>\n <mode>true</mode>\n</settings>\n")
+        << true;
     QByteArray huge = head;
     for (int i = 0; i < 200000; ++i)
         huge += " <group_id msd=\"1\" mkp=\"1\">1</group_id>\n";

@@ -135,10 +135,9 @@ void TestSettings::thresholdPairs_data()
                       "<volt_low_warning_threshold>abc</volt_low_warning_threshold>"
                       "<volt_low_emergency_threshold>0.9</volt_low_emergency_threshold>")
         << defaults; // candidate warning back to 1.2, above 0.9: pair refused
-    QTest::newRow("later duplicate wins")
-        << QByteArray("<temp_warning_threshold>2</temp_warning_threshold>"
-                      "<temp_warning_threshold>3</temp_warning_threshold>")
-        << QVector<double>{3, 5, 1.2, 1.3, 1.2, 1.3};
+    QTest::newRow("later duplicate wins") << QByteArray("<temp_warning_threshold>2</temp_warning_threshold>"
+                                                        "<temp_warning_threshold>3</temp_warning_threshold>")
+                                          << QVector<double>{3, 5, 1.2, 1.3, 1.2, 1.3};
     QTest::newRow("zero emergency is not taken")
         << QByteArray("<volt_high_warning_threshold>-2</volt_high_warning_threshold>"
                       "<volt_high_emergency_threshold>0</volt_high_emergency_threshold>")
@@ -193,8 +192,8 @@ void TestSettings::soundFlags()
 {
     QFETCH(QByteArray, text);
     QFETCH(bool, expected);
-    const Loaded l = loadText(wrap("<warning_alarm>" + text + "</warning_alarm><emergency_alarm>" + text +
-                                   "</emergency_alarm>"));
+    const Loaded l = loadText(
+        wrap("<warning_alarm>" + text + "</warning_alarm><emergency_alarm>" + text + "</emergency_alarm>"));
     QCOMPARE(l.settings.warningAlarm(), expected);
     QCOMPARE(l.settings.emergencyAlarm(), expected);
 }
@@ -204,7 +203,8 @@ void TestSettings::groupIds_data()
     QTest::addColumn<QByteArray>("element");
     QTest::addColumn<int>("index");
     QTest::addColumn<int>("group");
-    QTest::newRow("row 3 first battery") << QByteArray("<group_id msd=\"3\" mkp=\"0\">2</group_id>") << 24 << 2;
+    QTest::newRow("row 3 first battery")
+        << QByteArray("<group_id msd=\"3\" mkp=\"0\">2</group_id>") << 24 << 2;
     QTest::newRow("last battery") << QByteArray("<group_id mkp=\"7\" msd=\"15\">6</group_id>") << 127 << 6;
     QTest::newRow("msd 16") << QByteArray("<group_id msd=\"16\" mkp=\"0\">2</group_id>") << -1 << 0;
     QTest::newRow("mkp 8") << QByteArray("<group_id msd=\"0\" mkp=\"8\">2</group_id>") << -1 << 0;
@@ -213,7 +213,8 @@ void TestSettings::groupIds_data()
     QTest::newRow("group 7") << QByteArray("<group_id msd=\"1\" mkp=\"1\">7</group_id>") << -1 << 0;
     QTest::newRow("negative group") << QByteArray("<group_id msd=\"1\" mkp=\"1\">-1</group_id>") << -1 << 0;
     QTest::newRow("hex text") << QByteArray("<group_id msd=\"1\" mkp=\"1\">0x2</group_id>") << -1 << 0;
-    QTest::newRow("huge msd") << QByteArray("<group_id msd=\"99999999999\" mkp=\"1\">2</group_id>") << -1 << 0;
+    QTest::newRow("huge msd") << QByteArray("<group_id msd=\"99999999999\" mkp=\"1\">2</group_id>") << -1
+                              << 0;
     QTest::newRow("case matters") << QByteArray("<Group_id msd=\"1\" mkp=\"1\">2</Group_id>") << -1 << 0;
 }
 
@@ -250,12 +251,14 @@ void TestSettings::documentShapes_data()
     const QByteArray body = "<journal_size>5</journal_size>";
     QTest::newRow("only the root") << QByteArray("<settings/>") << true;
     QTest::newRow("other root name") << QByteArray("<config>" + body + "</config>") << true;
-    QTest::newRow("comment before root") << QByteArray("<!-- hi --><settings>" + body + "</settings>") << true;
+    QTest::newRow("comment before root")
+        << QByteArray("<!-- hi --><settings>" + body + "</settings>") << true;
     QTest::newRow("empty file") << QByteArray() << false;
     QTest::newRow("truncated") << wrap(body).left(40) << false;
     QTest::newRow("binary") << QByteArray("\x00\xff\xfe\x01garbage", 12) << false;
     // Read with replacement characters: a port name that matches no port.
-    QTest::newRow("non-UTF-8 text") << QByteArray("<settings><com_port>\xcf\xee\xf0\xf2</com_port></settings>")
+    QTest::newRow("non-UTF-8 text") << QByteArray(
+                                           "<settings><com_port>\xcf\xee\xf0\xf2</com_port></settings>")
                                     << true;
     QTest::newRow("over 4 MiB") << wrap(QByteArray(5 * 1024 * 1024, ' ') + body) << false;
 }
