@@ -102,10 +102,10 @@ void TestModbusCodecCrosscheck::requestsAndAnswers()
         const uint8_t slave = static_cast<uint8_t>(parts[2].toUInt());
         const uint16_t start = static_cast<uint16_t>(parts[3].toUInt());
         const uint16_t count = static_cast<uint16_t>(parts[4].toUInt());
-        const QByteArray& line = parts[5];
+        const QByteArray& requestHex = parts[5];
 
         QCOMPARE(modbusBuildReadRequest(state.get(), function, slave, start, count), MbOk);
-        QVERIFY2(hexOf(state->request, state->requestLength) == parts[5], line.constData());
+        QVERIFY2(hexOf(state->request, state->requestLength) == requestHex, requestHex.constData());
 
         // The answer sits in a buffer of exactly its size.
         const std::vector<uint8_t> answer = bytesOf(parts[6]);
@@ -122,7 +122,7 @@ void TestModbusCodecCrosscheck::requestsAndAnswers()
         QCOMPARE(int(state->dataType),
                  function == 3 ? int(ModbusHoldingRegisters) : int(ModbusInputRegisters));
         for (int i = 0; i < values.size(); ++i)
-            QVERIFY2(state->registers[i] == values[i].toUShort(nullptr, 16), line.constData());
+            QVERIFY2(state->registers[i] == values[i].toUShort(nullptr, 16), parts[6].constData());
     }
 }
 
