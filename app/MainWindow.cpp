@@ -72,7 +72,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
 
     ui->stacked_widget->insertWidget(0, ui->mkp_scroll);
     ui->stacked_widget->insertWidget(1, ui->deriv_container_scroll);
-    // The settings page is page 3 after the journal page at 2. The designer pages stay
+    // The settings page is page 3, after the journal page at 2. The form's own two pages stay
     // behind the inserted ones, so index 3 is in range even before the journal page exists.
     ui->stacked_widget->insertWidget(3, groupsSettingsWindow);
     ui->rb_values->setChecked(true);
