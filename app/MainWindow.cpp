@@ -2,6 +2,7 @@
 
 #include "app/MainWindowForm.h"
 #include "app/ProgramMode.h"
+#include "config/GroupsSettingsWindow.h"
 #include "core/Battery.h"
 #include "core/BatteryGroup.h"
 #include "core/StateCode.h"
@@ -59,12 +60,28 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
     for (int k = 1; k <= 6; ++k)
         groups[k]->setButton(groupRadios[k - 1]);
 
+    groupsSettingsWindow = new GroupsSettingsWindow();
+    groupsSettingsWindow->setSettings(&settings);
+    groupsSettingsWindow->setBatteryRows(&batteryRows);
+    groupsSettingsWindow->setGroups(&groups);
+    groupsSettingsWindow->fillFromModel();
+    for (int k = 1; k <= 6; ++k) {
+        GroupsSettingsWindow::setGroupModbusAddress(k, settings.modbusAddr(k));
+        GroupsSettingsWindow::setGroupFirstSensor(k, settings.dat(k));
+    }
+
     ui->stacked_widget->insertWidget(0, ui->mkp_scroll);
     ui->stacked_widget->insertWidget(1, ui->deriv_container_scroll);
+    // The settings page is page 3, after the journal page at 2. The form's own two pages stay
+    // behind the inserted ones, so index 3 is in range even before the journal page exists.
+    ui->stacked_widget->insertWidget(3, groupsSettingsWindow);
     ui->rb_values->setChecked(true);
     ui->stacked_widget->setCurrentIndex(0);
 
     showMode(modbusMode);
+    groupsSettingsWindow->setModeButtons(modbusMode);
+    groupsSettingsWindow->showModbusFields(modbusMode);
+    groupsSettingsWindow->updateModbusAddressList();
 
     ui->menu_about->setText(QStringLiteral("Build " __DATE__ " " __TIME__));
 
@@ -193,5 +210,7 @@ void applyMode(bool modbus)
         window->exchangeStatus()->setVisible(modbus);
     if (window->retryStatus())
         window->retryStatus()->setVisible(modbus);
+    if (window->settingsPage())
+        window->settingsPage()->showModbusFields(modbus);
     window->relabelRows();
 }

@@ -8,6 +8,7 @@
 
 class Battery;
 class BatteryGroup;
+class GroupsSettingsWindow;
 class QButtonGroup;
 class QLabel;
 struct MainWindowForm;
@@ -33,6 +34,7 @@ public:
     AlarmThresholds& thresholdRecord() { return thresholds; }
     QLabel* exchangeStatus() const { return exchangeStatusLabel; }
     QLabel* retryStatus() const { return retryStatusLabel; }
+    GroupsSettingsWindow* settingsPage() const { return groupsSettingsWindow; }
 
     // Row labels of the tile grid follow the mode; the corner keeps its first text.
     void relabelRows();
@@ -48,6 +50,7 @@ private:
     QLabel* retryStatusLabel = nullptr;
     QButtonGroup* modeButtons = nullptr;
     QButtonGroup* groupButtons = nullptr;
+    GroupsSettingsWindow* groupsSettingsWindow = nullptr;
     AlarmThresholds thresholds;
     QList<QList<Battery*>> batteryRows;
     QList<BatteryGroup*> groups;

@@ -1,52 +1,389 @@
 #include "config/GroupsSettingsWindow.h"
 
-#include <QGridLayout>
+#include "app/ProgramMode.h"
+#include "config/AlarmThresholds.h"
+#include "config/BatteryListWidgetItem.h"
+#include "config/FileNumber.h"
+#include "config/GroupsSettingsWindowForm.h"
+#include "config/ModbusAddressList.h"
+#include "config/Settings.h"
+#include "core/Battery.h"
+#include "core/BatteryGroup.h"
+
+#include <QCheckBox>
+#include <QDoubleValidator>
+#include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QRadioButton>
 #include <QSpinBox>
+#include <cmath>
 
 GroupsSettingsWindow* GroupsSettingsWindow::instance = nullptr;
 
-GroupsSettingsWindow::GroupsSettingsWindow(QWidget* parent) : QWidget(parent)
+namespace {
+const QString kSettingsFile = QStringLiteral("settings.xml");
+
+// A number the operator typed. The operator's own locale may write a decimal comma, so
+// a comma counts as the decimal separator as well as a full stop, whatever the locale.
+// Anything that is not a finite number reads as 0, which apply refuses.
+double typedNumber(const QString& text)
 {
-    setObjectName(QStringLiteral("GroupsSettingsWindow"));
-    setWindowTitle(QStringLiteral("Form"));
-    auto* layout = new QGridLayout(this);
-    for (int g = 1; g <= 6; ++g) {
-        auto* address = new QSpinBox(this);
-        address->setObjectName(QStringLiteral("sb_group%1").arg(g));
-        address->setRange(1, 247);
-        address->setToolTip(tr("адрес устройства Modbus"));
-        auto* sensor = new QSpinBox(this);
-        sensor->setObjectName(QStringLiteral("sb_d%1").arg(g));
-        sensor->setRange(0, 127);
-        auto* addressLabel = new QLabel(tr("Адрес:"), this);
-        addressLabel->setObjectName(QStringLiteral("lb_adr%1").arg(g));
-        auto* sensorLabel = new QLabel(tr("Датчик:"), this);
-        sensorLabel->setObjectName(QStringLiteral("lb_dat%1").arg(g));
-        layout->addWidget(addressLabel, g, 0);
-        layout->addWidget(address, g, 1);
-        layout->addWidget(sensorLabel, g, 2);
-        layout->addWidget(sensor, g, 3);
-        m_addressBoxes[g - 1] = address;
-        m_sensorBoxes[g - 1] = sensor;
+    QString dotted = text;
+    dotted.replace(QLatin1Char(','), QLatin1Char('.'));
+    double value = 0.0;
+    if (!FileNumber::parse(dotted, &value) || !std::isfinite(value))
+        return 0.0;
+    return value;
+}
+
+// The journal size field takes exactly what typedNumber reads: a full stop or a comma,
+// at most two decimals, 0 to 100, in any locale.
+class JournalSizeValidator : public QDoubleValidator
+{
+public:
+    explicit JournalSizeValidator(QObject* parent) : QDoubleValidator(0.0, 100.0, 2, parent)
+    {
+        setNotation(StandardNotation);
+        QLocale c = QLocale::c();
+        c.setNumberOptions(QLocale::RejectGroupSeparator);
+        setLocale(c);
     }
+
+    State validate(QString& input, int& pos) const override
+    {
+        QString dotted = input;
+        dotted.replace(QLatin1Char(','), QLatin1Char('.'));
+        const State state = QDoubleValidator::validate(dotted, pos);
+        // The base class lets "150" stand as intermediate; no edit can bring it back
+        // into range, and apply would take it, so it is refused here.
+        if (state == Intermediate && typedNumber(dotted) > top())
+            return Invalid;
+        return state;
+    }
+};
+
+BatteryListWidgetItem* batteryItem(QListWidgetItem* item)
+{
+    return item && item->type() == BatteryListWidgetItem::itemType ? static_cast<BatteryListWidgetItem*>(item)
+                                                                   : nullptr;
+}
+
+void addItemFor(const BatteryListWidgetItem* item, QListWidget* list)
+{
+    new BatteryListWidgetItem(item->batteryId(), item->msdIndex(), item->mkpIndex(), list);
+}
+} // namespace
+
+GroupsSettingsWindow::GroupsSettingsWindow(QWidget* parent)
+    : QWidget(parent), ui(new GroupsSettingsWindowForm)
+{
+    ui->setupUi(this);
     instance = this;
+    ui->lineEdit_journalSize->setValidator(new JournalSizeValidator(this));
 }
 
 GroupsSettingsWindow::~GroupsSettingsWindow()
 {
     if (instance == this)
         instance = nullptr;
+    delete ui;
+}
+
+void GroupsSettingsWindow::setSettings(Settings* record)
+{
+    settings = record;
+}
+
+void GroupsSettingsWindow::setGroups(const QList<BatteryGroup*>* list)
+{
+    groups = list;
+}
+
+void GroupsSettingsWindow::setBatteryRows(const QList<QList<Battery*>>* rows)
+{
+    batteryRows = rows;
+}
+
+QListWidget* GroupsSettingsWindow::listOf(int group) const
+{
+    if (group >= 1 && group <= GroupsSettingsWindowForm::groupCount)
+        return ui->listWidget_group[group - 1];
+    return ui->listWidget_channels;
+}
+
+void GroupsSettingsWindow::fillFromModel()
+{
+    for (int group = 0; group <= GroupsSettingsWindowForm::groupCount; ++group)
+        listOf(group)->clear();
+    if (batteryRows) {
+        for (const QList<Battery*>& row : *batteryRows) {
+            for (const Battery* battery : row)
+                new BatteryListWidgetItem(battery->id(), battery->msdIndex(), battery->mkpIndex(),
+                                          listOf(battery->groupNumber()));
+        }
+    }
+    if (settings && settings->thresholds()) {
+        const AlarmThresholds& t = *settings->thresholds();
+        ui->lineEdit_warnUpperThreshold->setText(FileNumber::toText(t.voltHighWarning * 1000.0));
+        ui->lineEdit_warnLowerThreshold->setText(FileNumber::toText(t.voltLowWarning * 1000.0));
+        ui->lineEdit_warnTempThreshold->setText(FileNumber::toText(t.tempWarning));
+        ui->lineEdit_crashUpperThreshold->setText(FileNumber::toText(t.voltHighEmergency * 1000.0));
+        ui->lineEdit_crashLowerThreshold->setText(FileNumber::toText(t.voltLowEmergency * 1000.0));
+        ui->lineEdit_crashTempThreshold->setText(FileNumber::toText(t.tempEmergency));
+    }
+    if (settings) {
+        ui->checkBox_warnSound->setChecked(settings->warningAlarm());
+        ui->checkBox_crashSound->setChecked(settings->emergencyAlarm());
+        ui->lineEdit_journalSize->setText(FileNumber::toText(settings->journalSize()));
+    }
+}
+
+void GroupsSettingsWindow::moveSelected(QListWidget* to, QListWidget* from)
+{
+    if (!to || !from || to == from)
+        return;
+    const QList<QListWidgetItem*> selected = from->selectedItems();
+    for (QListWidgetItem* item : selected) {
+        if (const BatteryListWidgetItem* battery = batteryItem(item))
+            addItemFor(battery, to);
+    }
+    qDeleteAll(selected);
+}
+
+void GroupsSettingsWindow::moveAll(QListWidget* from)
+{
+    QListWidget* channels = ui->listWidget_channels;
+    if (!from || from == channels)
+        return;
+    for (int i = 0; i < from->count(); ++i) {
+        if (const BatteryListWidgetItem* battery = batteryItem(from->item(i)))
+            addItemFor(battery, channels);
+    }
+    from->clear();
+}
+
+void GroupsSettingsWindow::moveIn(int group)
+{
+    moveSelected(listOf(group), ui->listWidget_channels);
+}
+
+void GroupsSettingsWindow::moveOut(int group)
+{
+    moveSelected(ui->listWidget_channels, listOf(group));
+}
+
+void GroupsSettingsWindow::moveAllOut(int group)
+{
+    moveAll(listOf(group));
+}
+
+void GroupsSettingsWindow::on_pbInGroup1_clicked()
+{
+    moveIn(1);
+}
+void GroupsSettingsWindow::on_pbOutGroup1_clicked()
+{
+    moveOut(1);
+}
+void GroupsSettingsWindow::on_pbInGroup2_clicked()
+{
+    moveIn(2);
+}
+void GroupsSettingsWindow::on_pbOutGroup2_clicked()
+{
+    moveOut(2);
+}
+void GroupsSettingsWindow::on_pbInGroup3_clicked()
+{
+    moveIn(3);
+}
+void GroupsSettingsWindow::on_pbOutGroup3_clicked()
+{
+    moveOut(3);
+}
+void GroupsSettingsWindow::on_pbInGroup4_clicked()
+{
+    moveIn(4);
+}
+void GroupsSettingsWindow::on_pbOutGroup4_clicked()
+{
+    moveOut(4);
+}
+void GroupsSettingsWindow::on_pbInGroup5_clicked()
+{
+    moveIn(5);
+}
+void GroupsSettingsWindow::on_pbOutGroup5_clicked()
+{
+    moveOut(5);
+}
+void GroupsSettingsWindow::on_pbInGroup6_clicked()
+{
+    moveIn(6);
+}
+void GroupsSettingsWindow::on_pbOutGroup6_clicked()
+{
+    moveOut(6);
+}
+void GroupsSettingsWindow::on_pbOutAllGroup1_clicked()
+{
+    moveAllOut(1);
+}
+void GroupsSettingsWindow::on_pbOutAllGroup2_clicked()
+{
+    moveAllOut(2);
+}
+void GroupsSettingsWindow::on_pbOutAllGroup3_clicked()
+{
+    moveAllOut(3);
+}
+void GroupsSettingsWindow::on_pbOutAllGroup4_clicked()
+{
+    moveAllOut(4);
+}
+void GroupsSettingsWindow::on_pbOutAllGroup5_clicked()
+{
+    moveAllOut(5);
+}
+void GroupsSettingsWindow::on_pbOutAllGroup6_clicked()
+{
+    moveAllOut(6);
+}
+
+void GroupsSettingsWindow::on_rbModeModbus_pressed()
+{
+    modbusMode = true;
+    applyMode(true);
+}
+
+void GroupsSettingsWindow::on_rbModeOrvik_pressed()
+{
+    modbusMode = false;
+    applyMode(false);
+}
+
+void GroupsSettingsWindow::on_pushButton_apply_clicked()
+{
+    if (!settings || !settings->thresholds() || !groups || !batteryRows)
+        return;
+
+    AlarmThresholds read;
+    read.voltLowEmergency = typedNumber(ui->lineEdit_crashLowerThreshold->text()) / 1000.0;
+    read.tempEmergency = typedNumber(ui->lineEdit_crashTempThreshold->text());
+    read.voltHighEmergency = typedNumber(ui->lineEdit_crashUpperThreshold->text()) / 1000.0;
+    read.voltLowWarning = typedNumber(ui->lineEdit_warnLowerThreshold->text()) / 1000.0;
+    read.tempWarning = typedNumber(ui->lineEdit_warnTempThreshold->text());
+    read.voltHighWarning = typedNumber(ui->lineEdit_warnUpperThreshold->text()) / 1000.0;
+    const double journalSize = typedNumber(ui->lineEdit_journalSize->text());
+    const bool crashSound = ui->checkBox_crashSound->isChecked();
+    const bool warnSound = ui->checkBox_warnSound->isChecked();
+
+    const double all[] = {read.voltLowEmergency, read.tempEmergency, read.voltHighEmergency,
+                          read.voltLowWarning,   read.tempWarning,   read.voltHighWarning};
+    for (double value : all) {
+        if (value <= 0.0) {
+            tellOperator(tr("Значения должны быть положительными!"));
+            return;
+        }
+    }
+    if (read.voltLowWarning >= read.voltLowEmergency || read.voltHighWarning >= read.voltHighEmergency ||
+        read.tempWarning >= read.tempEmergency) {
+        tellOperator(tr("Значение для предупреждения должно быть ниже значения для аварии!"));
+        return;
+    }
+    if (journalSize < 1.0) {
+        tellOperator(tr("Размер журнала не может быть меньше 1Мб!"));
+        return;
+    }
+
+    *settings->thresholds() = read;
+    settings->setEmergencyAlarm(crashSound);
+    settings->setWarningAlarm(warnSound);
+    settings->setJournalSize(journalSize);
+
+    for (BatteryGroup* group : *groups)
+        group->clearBatteries();
+    for (const QList<Battery*>& row : *batteryRows) {
+        for (Battery* battery : row) {
+            for (int number = 0; number <= GroupsSettingsWindowForm::groupCount; ++number) {
+                const QListWidget* list = listOf(number);
+                for (int i = 0; i < list->count(); ++i) {
+                    const BatteryListWidgetItem* item = batteryItem(list->item(i));
+                    if (!item || item->batteryId() != battery->id())
+                        continue;
+                    if (number < groups->size())
+                        groups->at(number)->addBattery(battery);
+                    settings->setGroupOf(battery->msdIndex(), battery->mkpIndex(), number);
+                }
+            }
+        }
+    }
+
+    emit groupsChanged();
+    const bool saved = settings->save(kSettingsFile);
+    // The applied values stay in force for this run whether or not the file was written;
+    // the address list is rebuilt before the message box holds the operator up.
+    updateModbusAddressList();
+    if (!saved)
+        tellOperator(tr("Не удалось сохранить настройки в файл settings.xml") + QLatin1Char('\n') +
+                     settings->lastSaveError());
+}
+
+void GroupsSettingsWindow::on_pushButton_cancel_clicked()
+{
+    fillFromModel();
+}
+
+void GroupsSettingsWindow::tellOperator(const QString& text)
+{
+    QMessageBox::information(this, tr("Ошибка!"), text, QMessageBox::Ok);
+}
+
+void GroupsSettingsWindow::setModeButtons(bool modbus)
+{
+    ui->rbModeModbus->setChecked(modbus);
+    ui->rbModeOrvik->setChecked(!modbus);
+}
+
+void GroupsSettingsWindow::setModeBoxEnabled(bool enabled)
+{
+    ui->groupBox->setEnabled(enabled);
+}
+
+void GroupsSettingsWindow::showModbusFields(bool modbus)
+{
+    for (int i = 0; i < GroupsSettingsWindowForm::groupCount; ++i) {
+        ui->lb_adr[i]->setVisible(modbus);
+        ui->sb_group[i]->setVisible(modbus);
+        ui->lb_dat[i]->setVisible(modbus);
+        ui->sb_d[i]->setVisible(modbus);
+    }
+}
+
+void GroupsSettingsWindow::updateModbusAddressList()
+{
+    modbusAddressList.clear();
+    for (int group = 1; group <= GroupsSettingsWindowForm::groupCount; ++group) {
+        if (listOf(group)->count() > 0)
+            modbusAddressList.append(ui->sb_group[group - 1]->value());
+    }
 }
 
 QSpinBox* GroupsSettingsWindow::addressBox(int group)
 {
-    return instance && group >= 1 && group <= 6 ? instance->m_addressBoxes[group - 1] : nullptr;
+    return instance && group >= 1 && group <= GroupsSettingsWindowForm::groupCount
+               ? instance->ui->sb_group[group - 1]
+               : nullptr;
 }
 
 QSpinBox* GroupsSettingsWindow::sensorBox(int group)
 {
-    return instance && group >= 1 && group <= 6 ? instance->m_sensorBoxes[group - 1] : nullptr;
+    return instance && group >= 1 && group <= GroupsSettingsWindowForm::groupCount
+               ? instance->ui->sb_d[group - 1]
+               : nullptr;
 }
 
 int GroupsSettingsWindow::groupModbusAddress(int group)

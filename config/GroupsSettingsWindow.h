@@ -1,12 +1,20 @@
 #pragma once
 
+#include <QList>
 #include <QWidget>
 
+class Battery;
+class BatteryGroup;
+class QListWidget;
 class QSpinBox;
+class Settings;
+struct GroupsSettingsWindowForm;
 
-// The settings page. The device link and the settings file read each group's Modbus
-// address and first sensor through the static accessors, which answer -1 / "error"
-// while no page exists.
+// The settings page: the operator distributes the batteries among the six groups, sets
+// each group's Modbus address and first sensor, the thresholds, the sounds, the journal
+// size and the mode. List edits reach the groups, the records and settings.xml only on
+// "Применить". The device link and the settings file read each group's address and
+// first sensor through the static accessors, which answer -1 / "error" while no page exists.
 class GroupsSettingsWindow : public QWidget
 {
     Q_OBJECT
@@ -15,6 +23,22 @@ public:
     ~GroupsSettingsWindow() override;
 
     static GroupsSettingsWindow* instance;
+
+    void setSettings(Settings* settings);
+    void setGroups(const QList<BatteryGroup*>* groups);
+    void setBatteryRows(const QList<QList<Battery*>>* rows);
+
+    // Lists, thresholds, sounds and journal size from the groups and records; the spin
+    // boxes and the mode buttons are left alone.
+    void fillFromModel();
+    void moveSelected(QListWidget* to, QListWidget* from);
+    void moveAll(QListWidget* from);
+
+    void setModeButtons(bool modbus);
+    void setModeBoxEnabled(bool enabled);
+    // Address and sensor fields mean something in the Modbus mode only.
+    void showModbusFields(bool modbus);
+    void updateModbusAddressList();
 
     static int groupModbusAddress(int group);
     static QString groupModbusAddressText(int group);
@@ -26,10 +50,43 @@ public:
 signals:
     void groupsChanged();
 
+private slots:
+    void on_pbInGroup1_clicked();
+    void on_pbOutGroup1_clicked();
+    void on_pbInGroup2_clicked();
+    void on_pbOutGroup2_clicked();
+    void on_pbInGroup3_clicked();
+    void on_pbOutGroup3_clicked();
+    void on_pbInGroup4_clicked();
+    void on_pbOutGroup4_clicked();
+    void on_pbInGroup5_clicked();
+    void on_pbOutGroup5_clicked();
+    void on_pbInGroup6_clicked();
+    void on_pbOutGroup6_clicked();
+    void on_pbOutAllGroup1_clicked();
+    void on_pbOutAllGroup2_clicked();
+    void on_pbOutAllGroup3_clicked();
+    void on_pbOutAllGroup4_clicked();
+    void on_pbOutAllGroup5_clicked();
+    void on_pbOutAllGroup6_clicked();
+    void on_rbModeModbus_pressed();
+    void on_rbModeOrvik_pressed();
+    void on_pushButton_apply_clicked();
+    void on_pushButton_cancel_clicked();
+
 private:
+    // 0 is the channel list, 1..6 the group lists.
+    QListWidget* listOf(int group) const;
+    void moveIn(int group);
+    void moveOut(int group);
+    void moveAllOut(int group);
+    void tellOperator(const QString& text);
+
     static QSpinBox* addressBox(int group);
     static QSpinBox* sensorBox(int group);
 
-    QSpinBox* m_addressBoxes[6] = {};
-    QSpinBox* m_sensorBoxes[6] = {};
+    GroupsSettingsWindowForm* ui;
+    Settings* settings = nullptr;
+    const QList<BatteryGroup*>* groups = nullptr;
+    const QList<QList<Battery*>>* batteryRows = nullptr;
 };

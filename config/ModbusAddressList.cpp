@@ -1,0 +1,3 @@
+#include "config/ModbusAddressList.h"
+
+QList<int> modbusAddressList;
