@@ -66,6 +66,7 @@ bool PtyPeer::reopen()
     stopThread();
     closePair();
     window.clear();
+    vanished = false;
     if (!openPair())
         return false;
     worker = std::thread(&PtyPeer::run, this);
@@ -76,6 +77,7 @@ void PtyPeer::vanishNow()
 {
     stopThread();
     closePair();
+    vanished = true;
 }
 
 void PtyPeer::setResponder(Responder r)
@@ -177,8 +179,12 @@ void PtyPeer::run()
             if (!vanish || answerFirst)
                 answer(module);
             if (vanish) {
+                // A hang-up discards what the near end has not read yet: let it take the answer.
+                if (answerFirst)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
                 // Closing both ends from here makes the line vanish under the port.
                 closePair();
+                vanished = true;
                 return;
             }
         }

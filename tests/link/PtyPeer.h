@@ -37,6 +37,7 @@ public:
     // A new pair behind the same link.
     bool reopen();
     void vanishNow();
+    bool hasVanished() const { return vanished; }
     void send(const QByteArray& bytes);
 
     QByteArray received();
@@ -65,4 +66,5 @@ private:
     QByteArray log;
     QByteArray window;
     std::atomic<int> requests{0};
+    std::atomic<bool> vanished{false};
 };
