@@ -17,8 +17,6 @@ private slots:
     void silentReadTakes120ms();
     void answerInPieces_data();
     void answerInPieces();
-    void bytesArriveInOrder_data();
-    void bytesArriveInOrder();
     void vanishedLine();
 };
 
@@ -123,30 +121,6 @@ void TestComPortPty::answerInPieces()
     QVERIFY(port.read(buffer, 32, got));
     QCOMPARE(static_cast<int>(got), expected);
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(buffer), static_cast<int>(got)), frame.left(expected));
-}
-
-void TestComPortPty::bytesArriveInOrder_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("one") << QByteArray::fromHex("3f");
-    QTest::newRow("request") << QByteArray::fromHex("038184");
-    QTest::newRow("eight") << QByteArray::fromHex("0001020355aaff7f");
-}
-
-void TestComPortPty::bytesArriveInOrder()
-{
-    QFETCH(QByteArray, bytes);
-    PtyPeer peer;
-    QVERIFY(peer.isReady());
-    ComPort port(peer.linkPath(), 19200);
-    QVERIFY(port.open());
-    QElapsedTimer clock;
-    clock.start();
-    QVERIFY(port.write(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                       static_cast<std::uint32_t>(bytes.size())));
-    // The pause after the address byte holds on a pty as on a UART.
-    QVERIFY(clock.elapsed() >= 19);
-    QTRY_COMPARE_WITH_TIMEOUT(peer.received(), bytes, 2000);
 }
 
 void TestComPortPty::vanishedLine()

@@ -11,8 +11,6 @@ private slots:
     void table_data();
     void table();
     void missingTable();
-    void naturalOrder_data();
-    void naturalOrder();
     void systemTable();
 };
 
@@ -89,39 +87,6 @@ void TestSerialPortList::table()
 void TestSerialPortList::missingTable()
 {
     QCOMPARE(listSerialPorts(QStringLiteral("/nonexistent/class/tty"), probeSerialType), QStringList());
-}
-
-void TestSerialPortList::naturalOrder_data()
-{
-    QTest::addColumn<QString>("a");
-    QTest::addColumn<QString>("b");
-    QTest::addColumn<bool>("less");
-    QTest::newRow("ttyS2 < ttyS10") << "ttyS2"
-                                    << "ttyS10" << true;
-    QTest::newRow("ttyS10 > ttyS2") << "ttyS10"
-                                    << "ttyS2" << false;
-    QTest::newRow("ttyS1 < ttyS2") << "ttyS1"
-                                   << "ttyS2" << true;
-    QTest::newRow("same") << "ttyS1"
-                          << "ttyS1" << false;
-    QTest::newRow("ttyS9 < ttyUSB0") << "ttyS9"
-                                     << "ttyUSB0" << true;
-    QTest::newRow("ttyACM3 < ttyS0") << "ttyACM3"
-                                     << "ttyS0" << true;
-    QTest::newRow("prefix first") << "ttyS"
-                                  << "ttyS0" << true;
-    QTest::newRow("huge numbers") << "ttyS99999999999999999999"
-                                  << "ttyS100000000000000000000" << true;
-    QTest::newRow("leading zero") << "ttyS01"
-                                  << "ttyS2" << true;
-}
-
-void TestSerialPortList::naturalOrder()
-{
-    QFETCH(QString, a);
-    QFETCH(QString, b);
-    QFETCH(bool, less);
-    QCOMPARE(serialPortNameLess(a, b), less);
 }
 
 void TestSerialPortList::systemTable()
