@@ -97,7 +97,7 @@ void TestComPortPty::answerInPieces_data()
     QTest::newRow("whole") << 0 << 0 << 32;
     QTest::newRow("byte by byte, 0.6 ms apart") << 1 << 1 << 32;
     QTest::newRow("8-byte pieces, 20 ms apart") << 8 << 20 << 32;
-    QTest::newRow("16-byte pieces, 100 ms apart") << 16 << 100 << 32;
+    QTest::newRow("16-byte pieces, 50 ms apart") << 16 << 50 << 32;
     // Whatever comes after the time-out is not part of this read.
     QTest::newRow("second half too late") << 16 << 250 << 16;
 }

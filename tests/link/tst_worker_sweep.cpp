@@ -314,7 +314,7 @@ void TestWorkerSweep::timerConnectedOnce()
     WorkerObject worker;
     worker.setPort(&port);
     // A sweep of 16 answering modules takes about 0.35 s here.
-    worker.setPollingPeriod(700);
+    worker.setPollingPeriod(1000);
     int arrivals = 0;
     QThread* deliveredIn = nullptr;
     connect(
