@@ -6,6 +6,7 @@
 #include "core/Battery.h"
 #include "core/BatteryGroup.h"
 #include "core/StateCode.h"
+#include "link/SerialPortList.h"
 #include "widgets/MKPWidget.h"
 
 #include <QAction>
@@ -22,6 +23,8 @@
 
 bool modbusMode = false;
 MainWindow* MainWindow::instance = nullptr;
+QStringList MainWindow::extraComPorts;
+QString MainWindow::serialPortTableRoot = QStringLiteral("/sys/class/tty");
 QLabel* MainWindow::rowLabels[16] = {};
 QLabel* MainWindow::columnLabels[8] = {};
 
@@ -35,6 +38,13 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
     Q_INIT_RESOURCE(resources);
     // Step order matters: later steps use what earlier ones built.
     ui->setupUi(this);
+
+    currentComPort = nullptr;
+    nativeRunning = false;
+    qRegisterMetaType<DevicesGuiData>("DevicesGuiData");
+    connect(&worker, SIGNAL(dataArrived(DevicesGuiData)), this, SLOT(dataArrivedHandler(DevicesGuiData)),
+            Qt::QueuedConnection);
+    buildComPortList();
 
     setMinimumSize(750, 450);
     fitToScreen();
@@ -125,6 +135,30 @@ MainWindow::~MainWindow()
 QString MainWindow::currentComPortText()
 {
     return instance && instance->ui ? instance->ui->cmb_com->currentText() : QString();
+}
+
+void MainWindow::buildComPortList()
+{
+    QStringList names = listSerialPorts(serialPortTableRoot, probeSerialType);
+    QStringList paths;
+    for (const QString& name : qAsConst(names))
+        paths.append(ComPort::pathFor(name));
+    for (const QString& extra : qAsConst(extraComPorts)) {
+        if (extra.isEmpty() || paths.contains(ComPort::pathFor(extra)))
+            continue;
+        names.append(extra);
+        paths.append(ComPort::pathFor(extra));
+    }
+    for (const QString& name : qAsConst(names)) {
+        comPorts.push_back(std::make_unique<ComPort>(name, 19200));
+        ui->cmb_com->addItem(name);
+    }
+}
+
+void MainWindow::dataArrivedHandler(DevicesGuiData devices_data)
+{
+    // Only kept for now; the batteries take the readings in once the alarm evaluation exists.
+    lastSweep = devices_data;
 }
 
 void MainWindow::fitToScreen()

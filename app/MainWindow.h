@@ -2,9 +2,15 @@
 
 #include "config/AlarmThresholds.h"
 #include "config/Settings.h"
+#include "link/ComPort.h"
+#include "link/DevicesGuiData.h"
+#include "link/WorkerObject.h"
 
 #include <QList>
 #include <QMainWindow>
+#include <QStringList>
+#include <memory>
+#include <vector>
 
 class Battery;
 class BatteryGroup;
@@ -26,6 +32,10 @@ public:
     static MainWindow* instance;
     // The current text of the port selector, or an empty text without a window.
     static QString currentComPortText();
+    // Ports the system's table cannot know (--port), offered after the system's own.
+    static QStringList extraComPorts;
+    // Where the system's table of serial ports is read.
+    static QString serialPortTableRoot;
 
     MainWindowForm* form() const { return ui; }
     const QList<QList<Battery*>>& rows() const { return batteryRows; }
@@ -40,9 +50,16 @@ public:
     void relabelRows();
     void showMode(bool modbus);
 
+    const std::vector<std::unique_ptr<ComPort>>& comPortList() const { return comPorts; }
+    const DevicesGuiData& lastDevicesData() const { return lastSweep; }
+
+public slots:
+    void dataArrivedHandler(DevicesGuiData devices_data);
+
 private:
     void buildTileGrid();
     void fitToScreen();
+    void buildComPortList();
 
     MainWindowForm* ui;
     bool modbusRunning = false;
@@ -54,6 +71,11 @@ private:
     AlarmThresholds thresholds;
     QList<QList<Battery*>> batteryRows;
     QList<BatteryGroup*> groups;
+    // The worker is declared after the ports so that it has stopped before they go.
+    std::vector<std::unique_ptr<ComPort>> comPorts;
+    WorkerObject worker;
+    ComPort* currentComPort = nullptr;
+    DevicesGuiData lastSweep;
     bool nativeRunning = false;
     Settings settings;
 

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QMetaType>
+#include <cstdint>
+
+// One channel (МКП) of a module: volts and degrees Celsius.
+struct ChannelReading
+{
+    double voltage = 0.0;
+    double temperature = 0.0;
+};
+
+// One module's (МСД) entry in a sweep. The readings mean nothing while valid is false.
+struct MsdData
+{
+    static constexpr int channelCount = 8;
+
+    bool valid = false;
+    std::uint32_t msd_number = 0;
+    ChannelReading channel[channelCount];
+};
+
+// One native sweep of the 16 modules, index = module number. Copied whole across threads.
+struct DevicesGuiData
+{
+    static constexpr int msdCount = 16;
+
+    DevicesGuiData()
+    {
+        for (int i = 0; i < msdCount; ++i)
+            msd[i].msd_number = static_cast<std::uint32_t>(i);
+    }
+
+    MsdData msd[msdCount];
+};
+
+Q_DECLARE_METATYPE(DevicesGuiData)

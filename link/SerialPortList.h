@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+// Asks a port for its UART type (TIOCGSERIAL); -1 when it cannot be asked.
+using SerialTypeProbe = std::function<int(const QString& name)>;
+
+// The serial ports the kernel knows, from its tty table: every entry with a device behind
+// it, less the serial-core ports that have no UART (type 0). Names come without "/dev/",
+// in natural order: ttyS0, ttyS1, ttyS2, ttyS10, ttyUSB0.
+QStringList listSerialPorts();
+QStringList listSerialPorts(const QString& ttyClassRoot, const SerialTypeProbe& probe);
+
+// The type the kernel reports for /dev/<name>, or -1.
+int probeSerialType(const QString& name);
+// Natural order of port names: digit runs compare as numbers.
+bool serialPortNameLess(const QString& a, const QString& b);
