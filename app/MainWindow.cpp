@@ -3,6 +3,7 @@
 #include "app/MainWindowForm.h"
 #include "app/ProgramMode.h"
 #include "config/GroupsSettingsWindow.h"
+#include "core/AudioSignals.h"
 #include "core/Battery.h"
 #include "core/BatteryGroup.h"
 #include "core/StateCode.h"
@@ -88,6 +89,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
     ui->rb_values->setChecked(true);
     ui->stacked_widget->setCurrentIndex(0);
 
+    audioSignals = new AudioSignals();
+    connect(this, SIGNAL(startWarningSound()), audioSignals, SLOT(startWarningSound()));
+    connect(this, SIGNAL(startCrashSound()), audioSignals, SLOT(startCrashSound()));
+    connect(this, SIGNAL(stopSounds()), audioSignals, SLOT(stopSounds()));
+
     showMode(modbusMode);
     groupsSettingsWindow->setModeButtons(modbusMode);
     groupsSettingsWindow->showModbusFields(modbusMode);
@@ -119,6 +125,8 @@ MainWindow::~MainWindow()
 {
     if (instance == this)
         instance = nullptr;
+    delete audioSignals;
+    audioSignals = nullptr;
     delete ui;
     ui = nullptr;
     for (const QList<Battery*>& row : qAsConst(batteryRows))
@@ -155,11 +163,7 @@ void MainWindow::buildComPortList()
     }
 }
 
-void MainWindow::dataArrivedHandler(DevicesGuiData devices_data)
-{
-    // Only kept for now; the batteries take the readings in once the alarm evaluation exists.
-    lastSweep = devices_data;
-}
+void MainWindow::repaintDeviationCharts() {}
 
 void MainWindow::fitToScreen()
 {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+class AudioSignals;
 class Battery;
 class BatteryGroup;
 class GroupsSettingsWindow;
@@ -51,12 +52,34 @@ public:
     void showMode(bool modbus);
 
     const std::vector<std::unique_ptr<ComPort>>& comPortList() const { return comPorts; }
-    const DevicesGuiData& lastDevicesData() const { return lastSweep; }
+    AudioSignals* soundPlayer() const { return audioSignals; }
+
+    // While false, native sweeps are ignored; the start/stop control switches it.
+    bool isNativeRunning() const { return nativeRunning; }
+    void setNativeRunning(bool running) { nativeRunning = running; }
+
+    // One battery after new readings: classify it, journal what changed, decide the sound.
+    void batteryAlarmStep(Battery* battery);
+
+signals:
+    void startWarningSound();
+    void startCrashSound();
+    void stopSounds();
+    void addJournalEvent(Battery* battery, bool isStarted, bool isConfirmed, bool saveIntoFile);
 
 public slots:
     void dataArrivedHandler(DevicesGuiData devices_data);
+    void on_pb_confirm_crashes_clicked();
+    void cleanBatteriesState();
 
 private:
+    void nativeEvaluationPass();
+    // Each deviation container redraws its charts from the groups' current means.
+    void repaintDeviationCharts();
+    void alarmFollowUp(Battery* battery);
+    void journalDecision(Battery* battery, bool confirming);
+    void soundDecision(Battery* battery);
+    template <typename Predicate> bool anyBattery(Predicate predicate) const;
     void buildTileGrid();
     void fitToScreen();
     void buildComPortList();
@@ -75,7 +98,7 @@ private:
     std::vector<std::unique_ptr<ComPort>> comPorts;
     WorkerObject worker;
     ComPort* currentComPort = nullptr;
-    DevicesGuiData lastSweep;
+    AudioSignals* audioSignals = nullptr;
     bool nativeRunning = false;
     Settings settings;
 

@@ -2,6 +2,7 @@
 // whose monitor is recorded and analysed.
 #include "core/AudioSignals.h"
 #include "core/WavData.h"
+#include "../common/PulseServer.h"
 
 #include <QApplication>
 #include <QProcess>
@@ -11,50 +12,8 @@
 #include <cmath>
 
 namespace {
-QTemporaryDir* pulseDir = nullptr;
-QString pulseProblem;
-
-int runQuietly(const QString& program, const QStringList& arguments)
-{
-    QProcess p;
-    p.setStandardOutputFile(QProcess::nullDevice());
-    p.setStandardErrorFile(QProcess::nullDevice());
-    p.start(program, arguments);
-    return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-}
-
-// Starts a private PulseAudio before Qt's audio plugin looks for one.
-bool startPulse()
-{
-    if (QStandardPaths::findExecutable("pulseaudio").isEmpty() ||
-        QStandardPaths::findExecutable("parec").isEmpty()) {
-        pulseProblem = "pulseaudio or parec is not installed";
-        return false;
-    }
-    pulseDir = new QTemporaryDir();
-    QFile::setPermissions(pulseDir->path(),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    qputenv("XDG_RUNTIME_DIR", pulseDir->path().toLocal8Bit());
-    qputenv("PULSE_RUNTIME_PATH", (pulseDir->path() + "/pulse").toLocal8Bit());
-    const int rc = runQuietly("pulseaudio", {"-D", "--exit-idle-time=-1", "-n", "--daemonize=yes",
-                                             "--load=module-null-sink sink_name=nul",
-                                             "--load=module-native-protocol-unix"});
-    for (int i = 0; i < 50; ++i) {
-        if (runQuietly("pactl", {"info"}) == 0) {
-            runQuietly("pactl", {"set-default-sink", "nul"});
-            return true;
-        }
-        QThread::msleep(100);
-    }
-    pulseProblem = QString("no audio server came up (pulseaudio exit code %1)").arg(rc);
-    return false;
-}
-
-void stopPulse()
-{
-    if (pulseDir)
-        runQuietly("pulseaudio", {"--kill"});
-}
+PulseServer pulse;
+bool pulseUp = false;
 
 // One 20 ms window of the recording: loud or not, and a frequency from zero crossings.
 struct Window
@@ -115,8 +74,9 @@ private slots:
 
 void TestAudio::initTestCase()
 {
-    if (!pulseProblem.isEmpty())
-        QSKIP(qPrintable("no audio server: " + pulseProblem));
+    if (!pulseUp)
+        QSKIP(qPrintable("no audio server: " + pulse.problem));
+    QVERIFY2(!QStandardPaths::findExecutable("parec").isEmpty(), "parec is not installed");
 }
 
 void TestAudio::soundFiles_data()
@@ -290,11 +250,11 @@ void TestAudio::recordedLoopSwitchAndStop()
 
 int main(int argc, char* argv[])
 {
-    startPulse();
+    pulseUp = pulse.start();
     QApplication app(argc, argv);
     TestAudio test;
     const int rc = QTest::qExec(&test, argc, argv);
-    stopPulse();
+    pulse.stop();
     return rc;
 }
 

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <memory>
+
+// A private PulseAudio server with a null sink "nul", for tests that play sound. Start it
+// before the QApplication exists: Qt's audio plugin connects once, to the server it finds.
+class PulseServer
+{
+public:
+    bool start()
+    {
+        if (QStandardPaths::findExecutable("pulseaudio").isEmpty() ||
+            QStandardPaths::findExecutable("pactl").isEmpty()) {
+            problem = "pulseaudio or pactl is not installed";
+            return false;
+        }
+        dir = std::make_unique<QTemporaryDir>();
+        QFile::setPermissions(dir->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        qputenv("XDG_RUNTIME_DIR", dir->path().toLocal8Bit());
+        qputenv("PULSE_RUNTIME_PATH", (dir->path() + "/pulse").toLocal8Bit());
+        const int rc = run("pulseaudio", {"-D", "--exit-idle-time=-1", "-n", "--load=module-null-sink sink_name=nul",
+                                          "--load=module-native-protocol-unix"});
+        for (int i = 0; i < 50; ++i) {
+            if (run("pactl", {"info"}) == 0) {
+                run("pactl", {"set-default-sink", "nul"});
+                return true;
+            }
+            QThread::msleep(100);
+        }
+        problem = QString("no audio server came up (pulseaudio exit code %1)").arg(rc);
+        return false;
+    }
+    void stop()
+    {
+        if (dir)
+            run("pulseaudio", {"--kill"});
+    }
+    ~PulseServer() { stop(); }
+
+    QString problem;
+
+private:
+    static int run(const QString& program, const QStringList& arguments)
+    {
+        QProcess p;
+        p.setStandardOutputFile(QProcess::nullDevice());
+        p.setStandardErrorFile(QProcess::nullDevice());
+        p.start(program, arguments);
+        return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+    std::unique_ptr<QTemporaryDir> dir;
+};
