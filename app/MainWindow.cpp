@@ -5,7 +5,9 @@
 #include "core/Battery.h"
 #include "core/BatteryGroup.h"
 #include "core/StateCode.h"
+#include "widgets/GroupContainerWidget.h"
 #include "widgets/MKPWidget.h"
+#include "widgets/ResizableScrollArea.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -18,6 +20,7 @@
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QStatusBar>
+#include <QVBoxLayout>
 
 bool modbusMode = false;
 MainWindow* MainWindow::instance = nullptr;
@@ -58,6 +61,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
                                               ui->rb_4_group, ui->rb_5_group, ui->rb_6_group};
     for (int k = 1; k <= 6; ++k)
         groups[k]->setButton(groupRadios[k - 1]);
+
+    buildDeviationPage();
 
     ui->stacked_widget->insertWidget(0, ui->mkp_scroll);
     ui->stacked_widget->insertWidget(1, ui->deriv_container_scroll);
@@ -166,6 +171,35 @@ void MainWindow::buildTileGrid()
     layout->setColumnStretch(9, 1);
     layout->setRowStretch(17, 1);
     ui->mkp_scroll->setWidget(grid);
+}
+
+void MainWindow::buildDeviationPage()
+{
+    ResizableScrollArea* area = ui->deriv_container_scroll;
+    area->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    derivLayout = new QVBoxLayout();
+    area->setContentLayout(derivLayout);
+    for (int k = 1; k <= 6; ++k) {
+        auto* container = new GroupContainerWidget();
+        container->setGroup(groups[k]);
+        container->setThresholds(&thresholds);
+        container->setTitle(tr("Группа ") + QString::number(k));
+        groupContainers.append(container);
+        area->addGroupContainer(container, groups[k]->number());
+    }
+    area->addTrailingSpacer();
+}
+
+void MainWindow::setDeviationChartsRunning(bool running)
+{
+    for (GroupContainerWidget* container : qAsConst(groupContainers))
+        container->setRunning(running);
+}
+
+void MainWindow::repaintDeviationCharts()
+{
+    for (GroupContainerWidget* container : qAsConst(groupContainers))
+        container->repaintCharts();
 }
 
 void MainWindow::relabelRows()

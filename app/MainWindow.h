@@ -8,8 +8,10 @@
 
 class Battery;
 class BatteryGroup;
+class GroupContainerWidget;
 class QButtonGroup;
 class QLabel;
+class QVBoxLayout;
 struct MainWindowForm;
 
 // The one window of the program. Its constructor builds everything the program ever has;
@@ -38,9 +40,16 @@ public:
     void relabelRows();
     void showMode(bool modbus);
 
+    // Deviations page: the containers of groups 1..6 in order. The exchange's start and stop
+    // switch their bars on and off; every arrival of measured data repaints them.
+    const QList<GroupContainerWidget*>& deviationContainers() const { return groupContainers; }
+    void setDeviationChartsRunning(bool running);
+    void repaintDeviationCharts();
+
 private:
     void buildTileGrid();
     void fitToScreen();
+    void buildDeviationPage();
 
     MainWindowForm* ui;
     bool modbusRunning = false;
@@ -51,6 +60,8 @@ private:
     AlarmThresholds thresholds;
     QList<QList<Battery*>> batteryRows;
     QList<BatteryGroup*> groups;
+    QList<GroupContainerWidget*> groupContainers;
+    QVBoxLayout* derivLayout = nullptr;
     bool nativeRunning = false;
     Settings settings;
 
