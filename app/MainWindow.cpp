@@ -8,7 +8,9 @@
 #include "core/BatteryGroup.h"
 #include "core/StateCode.h"
 #include "link/SerialPortList.h"
+#include "widgets/GroupContainerWidget.h"
 #include "widgets/MKPWidget.h"
+#include "widgets/ResizableScrollArea.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -21,6 +23,7 @@
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QStatusBar>
+#include <QVBoxLayout>
 
 bool modbusMode = false;
 MainWindow* MainWindow::instance = nullptr;
@@ -71,6 +74,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
     for (int k = 1; k <= 6; ++k)
         groups[k]->setButton(groupRadios[k - 1]);
 
+    buildDeviationPage();
     groupsSettingsWindow = new GroupsSettingsWindow();
     groupsSettingsWindow->setSettings(&settings);
     groupsSettingsWindow->setBatteryRows(&batteryRows);
@@ -163,8 +167,6 @@ void MainWindow::buildComPortList()
     }
 }
 
-void MainWindow::repaintDeviationCharts() {}
-
 void MainWindow::fitToScreen()
 {
     const QScreen* screen = QGuiApplication::primaryScreen();
@@ -221,6 +223,35 @@ void MainWindow::buildTileGrid()
     layout->setColumnStretch(9, 1);
     layout->setRowStretch(17, 1);
     ui->mkp_scroll->setWidget(grid);
+}
+
+void MainWindow::buildDeviationPage()
+{
+    ResizableScrollArea* area = ui->deriv_container_scroll;
+    area->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    derivLayout = new QVBoxLayout();
+    area->setContentLayout(derivLayout);
+    for (int k = 1; k <= 6; ++k) {
+        auto* container = new GroupContainerWidget();
+        container->setGroup(groups[k]);
+        container->setThresholds(&thresholds);
+        container->setTitle(tr("Группа ") + QString::number(k));
+        groupContainers.append(container);
+        area->addGroupContainer(container, groups[k]->number());
+    }
+    area->addTrailingSpacer();
+}
+
+void MainWindow::setDeviationChartsRunning(bool running)
+{
+    for (GroupContainerWidget* container : qAsConst(groupContainers))
+        container->setRunning(running);
+}
+
+void MainWindow::repaintDeviationCharts()
+{
+    for (GroupContainerWidget* container : qAsConst(groupContainers))
+        container->repaintCharts();
 }
 
 void MainWindow::relabelRows()

@@ -16,8 +16,10 @@ class AudioSignals;
 class Battery;
 class BatteryGroup;
 class GroupsSettingsWindow;
+class GroupContainerWidget;
 class QButtonGroup;
 class QLabel;
+class QVBoxLayout;
 struct MainWindowForm;
 
 // The one window of the program. Its constructor builds everything the program ever has;
@@ -71,11 +73,14 @@ public slots:
     void dataArrivedHandler(DevicesGuiData devices_data);
     void on_pb_confirm_crashes_clicked();
     void cleanBatteriesState();
+    // Deviations page: the containers of groups 1..6 in order. The exchange's start and stop
+    // switch their bars on and off; every arrival of measured data repaints them.
+    const QList<GroupContainerWidget*>& deviationContainers() const { return groupContainers; }
+    void setDeviationChartsRunning(bool running);
+    void repaintDeviationCharts();
 
 private:
     void nativeEvaluationPass();
-    // Each deviation container redraws its charts from the groups' current means.
-    void repaintDeviationCharts();
     void alarmFollowUp(Battery* battery);
     void journalDecision(Battery* battery, bool confirming);
     void soundDecision(Battery* battery);
@@ -83,6 +88,7 @@ private:
     void buildTileGrid();
     void fitToScreen();
     void buildComPortList();
+    void buildDeviationPage();
 
     MainWindowForm* ui;
     bool modbusRunning = false;
@@ -99,6 +105,8 @@ private:
     WorkerObject worker;
     ComPort* currentComPort = nullptr;
     AudioSignals* audioSignals = nullptr;
+    QList<GroupContainerWidget*> groupContainers;
+    QVBoxLayout* derivLayout = nullptr;
     bool nativeRunning = false;
     Settings settings;
 

@@ -25,9 +25,9 @@ template <typename T> T* named(T* object, const char* name)
     return object;
 }
 
-QScrollArea* pageScrollArea(QWidget* page, const char* name)
+template <typename Area = QScrollArea> Area* pageScrollArea(QWidget* page, const char* name)
 {
-    auto* area = named(new QScrollArea(page), name);
+    auto* area = named(new Area(page), name);
     area->setWidgetResizable(true);
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -138,7 +138,7 @@ void MainWindowForm::setupUi(QMainWindow* window)
     mkp_scroll = pageScrollArea(page, "mkp_scroll");
     stacked_widget->addWidget(page);
     page_2 = named(new QWidget(), "page_2");
-    deriv_container_scroll = pageScrollArea(page_2, "deriv_container_scroll");
+    deriv_container_scroll = pageScrollArea<ResizableScrollArea>(page_2, "deriv_container_scroll");
     stacked_widget->addWidget(page_2);
     body->addWidget(stacked_widget, 1);
     contentLayout->addLayout(body, 1);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "widgets/ResizableScrollArea.h"
+
 class QAction;
 class QCheckBox;
 class QComboBox;
@@ -49,7 +51,7 @@ struct MainWindowForm
     QWidget* page = nullptr;
     QWidget* page_2 = nullptr;
     QScrollArea* mkp_scroll = nullptr;
-    QScrollArea* deriv_container_scroll = nullptr;
+    ResizableScrollArea* deriv_container_scroll = nullptr;
     QMenuBar* menuBar = nullptr;
     QMenu* menuModbus_mode = nullptr;
     QMenu* menuAbout = nullptr;
