@@ -1,15 +1,23 @@
 #pragma once
 
+#include "app/ModbusMessageBoxes.h"
 #include "config/AlarmThresholds.h"
 #include "config/Settings.h"
 #include "link/ComPort.h"
 #include "link/DevicesGuiData.h"
+#include "link/ModbusMaster.h"
 #include "link/WorkerObject.h"
 
+#include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QMainWindow>
+#include <QMap>
+#include <QSerialPort>
+#include <QSet>
 #include <QStringList>
 #include <memory>
+#include <set>
 #include <vector>
 
 class AudioSignals;
@@ -19,6 +27,7 @@ class GroupsSettingsWindow;
 class GroupContainerWidget;
 class QButtonGroup;
 class QLabel;
+class QTimer;
 class QVBoxLayout;
 struct MainWindowForm;
 
@@ -63,6 +72,16 @@ public:
     // One battery after new readings: classify it, journal what changed, decide the sound.
     void batteryAlarmStep(Battery* battery);
 
+    // Start/stop control in the Modbus mode. startModbus answers false, telling the operator,
+    // when no group holds a battery; nothing is started or locked then.
+    bool startModbus();
+    void stopModbus();
+    bool isModbusRunning() const { return modbusRunning; }
+    void startModbusExchange();
+    void stopModbusExchange();
+    QSerialPort* modbusPort() const { return serialPort; }
+    const ModbusMessageBoxes& modbusMessageBoxes() const { return modbusBoxes; }
+
 signals:
     void startWarningSound();
     void startCrashSound();
@@ -78,6 +97,11 @@ public slots:
     const QList<GroupContainerWidget*>& deviationContainers() const { return groupContainers; }
     void setDeviationChartsRunning(bool running);
     void repaintDeviationCharts();
+    void handleError(QSerialPort::SerialPortError error);
+    void stageSwitcher();
+
+private slots:
+    void readModbusAnswer();
 
 private:
     void nativeEvaluationPass();
@@ -109,6 +133,47 @@ private:
     QVBoxLayout* derivLayout = nullptr;
     bool nativeRunning = false;
     Settings settings;
+
+    // The Modbus exchange (ModbusExchange.cpp).
+    void sendModbusRequest(quint8 slave, quint16 start, quint16 count);
+    void openSerialPort();
+    void closeSerialPort();
+    bool takeTurnDevice();
+    void declareDeviceSilent();
+    void finishDeviceTurn();
+    void applyRegisterTable(int group);
+    void advanceDevice();
+    void showSilentDevices();
+    void pauseModbusExchange();
+    void setModbusControlsLocked(bool locked);
+    void repaintGroupCharts(int group);
+    int delayAfterAnswer() const;
+
+    QSerialPort* serialPort = nullptr;
+    QTimer* stageTimer = nullptr;
+    ModbusMasterState modbusState{};
+    QByteArray answerBuffer;
+    quint16 deviceRegisters[6][1024] = {};
+    int registerFill = 0;
+    int stage = 0;
+    int lastSentStage = 0;
+    int repeatCount = 0;
+    // The group whose device is asked (1..6) and the address it is asked at.
+    int currentDevice = 1;
+    int currentAddress = -1;
+    // Groups whose device went silent, with the address that was asked.
+    std::set<int> silentDevices;
+    QMap<int, int> silentAddresses;
+    // A request was sent and neither answered nor timed out: only then are bytes judged.
+    bool answerAwaited = false;
+    bool modbusPaused = false;
+    // When the current request was last sent, and its first send that timed out (-1: none):
+    // a late answer to it may still be followed by the answers to the later sends.
+    QElapsedTimer exchangeClock;
+    qint64 lastSendAt = 0;
+    qint64 firstOwedSendAt = -1;
+    QSet<const Battery*> measuredThisTurn;
+    ModbusMessageBoxes modbusBoxes;
 
     static QLabel* rowLabels[16];
     static QLabel* columnLabels[8];
