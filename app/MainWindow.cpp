@@ -111,6 +111,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
     stageTimer = new QTimer(this);
     stageTimer->setInterval(200);
     stageTimer->setSingleShot(true);
+    // The time-outs and the pause between devices set the pace of the whole cycle.
+    stageTimer->setTimerType(Qt::PreciseTimer);
     connect(stageTimer, SIGNAL(timeout()), this, SLOT(stageSwitcher()));
     registerFill = 0;
 
