@@ -8,11 +8,14 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <QTest>
+#include <functional>
 #include <memory>
 
 // One group of the settings file: `count` batteries from battery `firstBattery` on (row by
@@ -80,6 +83,19 @@ public:
     MKPWidget* tile(int id) const { return battery(id)->widget(); }
     QString status() const { return window->exchangeStatus()->text(); }
     QString statusStyle() const { return window->form()->statusBar->styleSheet(); }
+
+    // Runs the event loop until the condition holds or `ms` have passed.
+    static bool waitUntil(const std::function<bool()>& condition, int ms)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!condition()) {
+            if (clock.elapsed() > ms)
+                return false;
+            QTest::qWait(10);
+        }
+        return true;
+    }
 
     static QList<QMessageBox*> openBoxes()
     {

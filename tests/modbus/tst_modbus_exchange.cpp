@@ -105,7 +105,7 @@ void TestModbusExchange::requestsOfATurn()
     peer.addDevice(1);
     ModbusWindowFixture f(peer.path(), {{1, 0, 8, 1, 0}});
     QVERIFY(f->startModbus());
-    QTRY_COMPARE_WITH_TIMEOUT(f.status(), kOk, 3000);
+    QVERIFY2(f.waitUntil([&] { return f.status() == kOk; }, 6000), lineLog(peer, f).constData());
     const QList<ModbusPtyPeer::Request> sent = peer.requests();
     QVERIFY(sent.size() >= 3);
     QCOMPARE(hex(sent[0].bytes), QString("01 03 00 03 00 7D 75 EB"));
@@ -150,7 +150,7 @@ void TestModbusExchange::readingsReachTiles()
     }
     ModbusWindowFixture f(peer.path(), {{1, 0, groupSize, 7, firstSensor}});
     QVERIFY(f->startModbus());
-    QTRY_COMPARE_WITH_TIMEOUT(f.status(), kOk, 3000);
+    QVERIFY2(f.waitUntil([&] { return f.status() == kOk; }, 6000), lineLog(peer, f).constData());
     for (const QString& token : expected.split(';')) {
         const int id = token.section('=', 0, 0).toInt();
         QCOMPARE(tileText(f, id), token.section('=', 1));
@@ -171,11 +171,11 @@ void TestModbusExchange::answerShapes_data()
     QTest::newRow("split in 3") << Shape{Fault::Split, 3} << 1 << 0 << 0;
     QTest::newRow("longer, judged on its first bytes") << Shape{Fault::Longer, 9} << 1 << 0 << 0;
     QTest::newRow("echo of the request first") << Shape{Fault::Echo, 0} << 1 << 0 << 0;
-    QTest::newRow("exception, repeated after the time-out") << Shape{Fault::Exception, 0} << 2 << 380 << 800;
-    QTest::newRow("no answer, repeated after the time-out") << Shape{Fault::Silent, 0} << 2 << 380 << 800;
-    QTest::newRow("bad CRC, rejected") << Shape{Fault::BadCrc, 0} << 2 << 950 << 1500;
-    QTest::newRow("garbage first, rejected") << Shape{Fault::Garbage, 4} << 2 << 950 << 1500;
-    QTest::newRow("wrong slave, rejected") << Shape{Fault::WrongSlave, 0} << 2 << 950 << 1500;
+    QTest::newRow("exception, repeated after the time-out") << Shape{Fault::Exception, 0} << 2 << 380 << 1000;
+    QTest::newRow("no answer, repeated after the time-out") << Shape{Fault::Silent, 0} << 2 << 380 << 1000;
+    QTest::newRow("bad CRC, rejected") << Shape{Fault::BadCrc, 0} << 2 << 1100 << 2500;
+    QTest::newRow("garbage first, rejected") << Shape{Fault::Garbage, 4} << 2 << 1100 << 2500;
+    QTest::newRow("wrong slave, rejected") << Shape{Fault::WrongSlave, 0} << 2 << 1100 << 2500;
 }
 
 void TestModbusExchange::answerShapes()
@@ -192,7 +192,7 @@ void TestModbusExchange::answerShapes()
     peer.script(1, {shape});
     ModbusWindowFixture f(peer.path(), {{1, 0, 16, 1, 120}});
     QVERIFY(f->startModbus());
-    QTRY_VERIFY2_WITH_TIMEOUT(f.status() == kOk, lineLog(peer, f).constData(), 4000);
+    QVERIFY2(f.waitUntil([&] { return f.status() == kOk; }, 8000), lineLog(peer, f).constData());
     QCOMPARE(tileText(f, 7), QString("13,01 B|19,9 °C|1/8"));
     f->stopModbus();
 
@@ -215,7 +215,7 @@ void TestModbusExchange::lateAnswerDoesNotMeetTheNextRequest()
     peer.script(1, {Shape{Fault::Late, 600}});
     ModbusWindowFixture f(peer.path(), {{1, 0, 8, 1, 0}});
     QVERIFY(f->startModbus());
-    QTRY_COMPARE_WITH_TIMEOUT(f.status(), kOk, 4000);
+    QVERIFY2(f.waitUntil([&] { return f.status() == kOk; }, 8000), lineLog(peer, f).constData());
     QCOMPARE(tileText(f, 0), QString("12,34 B|21,5 °C|1/1"));
     for (int id = 1; id < 8; ++id)
         QVERIFY2(f.battery(id)->temperature() < 100.0, qPrintable(tileText(f, id)));
@@ -230,7 +230,10 @@ void TestModbusExchange::silentDeviceTurnsBarRedAndBack()
     peer.setStanding(5, {Fault::Silent, 0});
     ModbusWindowFixture f(peer.path(), {{1, 0, 8, 5, 0}});
     QVERIFY(f->startModbus());
-    QTRY_COMPARE_WITH_TIMEOUT(f.status(), QString("Нет ответа от modbus: адрес {5 } / группа {1 }"), 3000);
+    QVERIFY2(
+        f.waitUntil([&] { return f.status() == QString("Нет ответа от modbus: адрес {5 } / группа {1 }"); },
+                    6000),
+        lineLog(peer, f).constData());
     QCOMPARE(f.statusStyle(), QString("color: red"));
     // Three sends, the third given its full time-out too.
     const QList<ModbusPtyPeer::Request> sent = peer.requests();
@@ -239,7 +242,7 @@ void TestModbusExchange::silentDeviceTurnsBarRedAndBack()
         QVERIFY(f.battery(id)->hasNoData());
 
     peer.setStanding(5, {Fault::None, 0});
-    QTRY_COMPARE_WITH_TIMEOUT(f.status(), kOk, 3000);
+    QVERIFY2(f.waitUntil([&] { return f.status() == kOk; }, 6000), lineLog(peer, f).constData());
     QCOMPARE(f.statusStyle(), QString("color: green"));
     for (int id = 0; id < 8; ++id)
         QVERIFY(!f.battery(id)->hasNoData());
@@ -257,8 +260,9 @@ void TestModbusExchange::lostAnswersSpreadOverDevicesAreNotSilence()
     ModbusWindowFixture f(peer.path(), {{1, 0, 8, 1, 0}, {2, 8, 8, 2, 0}});
     RedWatch watch(f);
     QVERIFY(f->startModbus());
-    QTRY_VERIFY_WITH_TIMEOUT(peer.requestsTo(2).size() >= 8, 8000);
-    QTRY_COMPARE_WITH_TIMEOUT(f.status(), kOk, 2000);
+    QVERIFY2(f.waitUntil([&] { return peer.requestsTo(2).size() >= 8; }, 16000),
+             lineLog(peer, f).constData());
+    QVERIFY2(f.waitUntil([&] { return f.status() == kOk; }, 6000), lineLog(peer, f).constData());
     f->stopModbus();
     QVERIFY(!watch.sawRed);
     QCOMPARE(stagesOf(peer.requestsTo(1).mid(0, 8)), QString("0 0 1 2 0 0 1 2"));
@@ -273,8 +277,9 @@ void TestModbusExchange::groupsOneAndThree()
     peer.setChannel(33, 0, 1333, 333);
     ModbusWindowFixture f(peer.path(), {{1, 0, 8, 11, 0}, {3, 16, 8, 33, 0}});
     QVERIFY(f->startModbus());
-    QTRY_VERIFY_WITH_TIMEOUT(peer.requestsTo(11).size() >= 4, 4000);
-    QTRY_COMPARE_WITH_TIMEOUT(f.status(), kOk, 2000);
+    QVERIFY2(f.waitUntil([&] { return peer.requestsTo(11).size() >= 4; }, 8000),
+             lineLog(peer, f).constData());
+    QVERIFY2(f.waitUntil([&] { return f.status() == kOk; }, 6000), lineLog(peer, f).constData());
     QCOMPARE(tileText(f, 0), QString("11,11 B|11,1 °C|1/1"));
     QCOMPARE(tileText(f, 16), QString("13,33 B|33,3 °C|3/1"));
     QCOMPARE(f.battery(8)->voltage(), 0.0);
@@ -283,7 +288,10 @@ void TestModbusExchange::groupsOneAndThree()
         QVERIFY(r.slave == 11 || r.slave == 33);
 
     peer.setStanding(33, {Fault::Silent, 0});
-    QTRY_COMPARE_WITH_TIMEOUT(f.status(), QString("Нет ответа от modbus: адрес {33 } / группа {3 }"), 5000);
+    QVERIFY2(
+        f.waitUntil([&] { return f.status() == QString("Нет ответа от modbus: адрес {33 } / группа {3 }"); },
+                    10000),
+        lineLog(peer, f).constData());
     QVERIFY(f.battery(16)->hasNoData());
     QVERIFY(!f.battery(0)->hasNoData());
     f->stopModbus();
@@ -302,7 +310,8 @@ void TestModbusExchange::silentAfterFirstStageThenHealthy()
     peer.setChannel(2, 1, 1201, 216);
     ModbusWindowFixture f(peer.path(), {{1, 0, 8, 1, 0}, {2, 8, 8, 2, 0}});
     QVERIFY(f->startModbus());
-    QTRY_VERIFY_WITH_TIMEOUT(!f.battery(8)->hasNoData() && f.battery(8)->state() != 0, 5000);
+    QVERIFY2(f.waitUntil([&] { return !f.battery(8)->hasNoData() && f.battery(8)->state() != 0; }, 10000),
+             lineLog(peer, f).constData());
     QCOMPARE(f.status(), QString("Нет ответа от modbus: адрес {1 } / группа {1 }"));
     QCOMPARE(tileText(f, 8), QString("12,00 B|21,5 °C|2/1"));
     QCOMPARE(tileText(f, 9), QString("12,01 B|21,6 °C|2/2"));
@@ -321,13 +330,13 @@ void TestModbusExchange::groupsAppliedDuringExchange()
     auto apply = [page] { page->findChild<QPushButton*>("pushButton_apply")->click(); };
 
     QVERIFY(f->startModbus());
-    QTRY_COMPARE_WITH_TIMEOUT(f.status(), kOk, 3000);
+    QVERIFY2(f.waitUntil([&] { return f.status() == kOk; }, 6000), lineLog(peer, f).constData());
 
     // Emptied: the exchange pauses and says why.
     page->moveAll(list("listWidget_group1"));
     page->moveAll(list("listWidget_group2"));
     apply();
-    QTRY_COMPARE_WITH_TIMEOUT(f.status(), kNoGroups, 2000);
+    QVERIFY2(f.waitUntil([&] { return f.status() == kNoGroups; }, 6000), lineLog(peer, f).constData());
     QTest::qWait(100);
     const int before = peer.requests().size();
     QTest::qWait(1000);
@@ -344,8 +353,8 @@ void TestModbusExchange::groupsAppliedDuringExchange()
     page->findChild<QPushButton*>("pbInGroup2")->click();
     apply();
     peer.clearRequests();
-    QTRY_COMPARE_WITH_TIMEOUT(f.status(), kOk, 3000);
-    QTRY_VERIFY_WITH_TIMEOUT(peer.requests().size() >= 6, 3000);
+    QVERIFY2(f.waitUntil([&] { return f.status() == kOk; }, 6000), lineLog(peer, f).constData());
+    QVERIFY2(f.waitUntil([&] { return peer.requests().size() >= 6; }, 6000), lineLog(peer, f).constData());
     for (const ModbusPtyPeer::Request& r : peer.requests())
         QCOMPARE(r.slave, 2);
     QCOMPARE(f.battery(0)->groupNumber(), 2);
@@ -362,16 +371,16 @@ void TestModbusExchange::groupsShrinkDuringExchange()
     ModbusWindowFixture f(peer.path(), {{1, 0, 8, 1, 0}, {2, 8, 8, 2, 0}, {3, 16, 8, 3, 0}});
     GroupsSettingsWindow* page = f->settingsPage();
     QVERIFY(f->startModbus());
-    QTRY_VERIFY_WITH_TIMEOUT(peer.requestsTo(3).size() >= 1, 4000);
+    QVERIFY2(f.waitUntil([&] { return peer.requestsTo(3).size() >= 1; }, 8000), lineLog(peer, f).constData());
     page->moveAll(page->findChild<QListWidget*>("listWidget_group2"));
     page->moveAll(page->findChild<QListWidget*>("listWidget_group3"));
     page->findChild<QPushButton*>("pushButton_apply")->click();
     QTest::qWait(1500);
     peer.clearRequests();
-    QTRY_VERIFY_WITH_TIMEOUT(peer.requests().size() >= 6, 4000);
+    QVERIFY2(f.waitUntil([&] { return peer.requests().size() >= 6; }, 8000), lineLog(peer, f).constData());
     for (const ModbusPtyPeer::Request& r : peer.requests())
         QCOMPARE(r.slave, 1);
-    QTRY_COMPARE_WITH_TIMEOUT(f.status(), kOk, 2000);
+    QVERIFY2(f.waitUntil([&] { return f.status() == kOk; }, 6000), lineLog(peer, f).constData());
     f->stopModbus();
 }
 
@@ -381,15 +390,20 @@ void TestModbusExchange::deviceRemovedMidCycle()
     peer.addDevice(1);
     ModbusWindowFixture f(peer.path(), {{1, 0, 8, 1, 0}});
     QVERIFY(f->startModbus());
-    QTRY_COMPARE_WITH_TIMEOUT(f.status(), kOk, 3000);
+    QVERIFY2(f.waitUntil([&] { return f.status() == kOk; }, 6000), lineLog(peer, f).constData());
     peer.vanish();
-    QTRY_VERIFY_WITH_TIMEOUT(f->modbusMessageBoxes().box(ModbusMessageBoxes::DeviceRemoved), 3000);
+    QVERIFY2(
+        f.waitUntil([&] { return f->modbusMessageBoxes().box(ModbusMessageBoxes::DeviceRemoved); }, 6000),
+        lineLog(peer, f).constData());
     const QMessageBox* box = f->modbusMessageBoxes().box(ModbusMessageBoxes::DeviceRemoved);
     QCOMPARE(box->windowTitle(), QString("Critical Error"));
     QVERIFY(!box->text().isEmpty());
     QVERIFY(!f->modbusPort()->isOpen());
     // The cycle goes on without a port and finds the device silent.
-    QTRY_COMPARE_WITH_TIMEOUT(f.status(), QString("Нет ответа от modbus: адрес {1 } / группа {1 }"), 4000);
+    QVERIFY2(
+        f.waitUntil([&] { return f.status() == QString("Нет ответа от modbus: адрес {1 } / группа {1 }"); },
+                    8000),
+        lineLog(peer, f).constData());
     QVERIFY(f->isModbusRunning());
     QCOMPARE(f.openBoxes().size(), 1);
     f->stopModbus();
@@ -428,7 +442,7 @@ void TestModbusExchange::startLocksStopUnlocks()
     QVERIFY(!modeBox->isEnabled());
     QVERIFY(!f->batteryGroups()[1]->isIdle());
     QVERIFY(f->modbusPort()->isOpen());
-    QTRY_COMPARE_WITH_TIMEOUT(f.status(), kOk, 3000);
+    QVERIFY2(f.waitUntil([&] { return f.status() == kOk; }, 6000), lineLog(peer, f).constData());
 
     f->stopModbus();
     QCOMPARE(f->form()->pb_stop_start->text(), QString("Старт"));
@@ -458,7 +472,10 @@ void TestModbusExchange::oneBoxOfAKind()
     QCOMPARE(box->windowTitle(), QString("Error"));
     QCOMPARE(f.openBoxes().size(), 1);
     // The exchange runs without a port and ends in the silent-device message.
-    QTRY_COMPARE_WITH_TIMEOUT(f.status(), QString("Нет ответа от modbus: адрес {1 } / группа {1 }"), 3000);
+    QVERIFY2(
+        f.waitUntil([&] { return f.status() == QString("Нет ответа от modbus: адрес {1 } / группа {1 }"); },
+                    6000),
+        qPrintable(f.status()));
     f->stopModbus();
 }
 

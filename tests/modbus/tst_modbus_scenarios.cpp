@@ -55,8 +55,23 @@ struct SendLog
         QObject::connect(f->modbusPort(), &QSerialPort::bytesWritten,
                          [this](qint64) { times << clock.elapsed(); });
     }
+    // For the message of a failed check: what the tiles and the status bar say, and when
+    // the requests went out.
+    const char* describe(const ModbusWindowFixture& f)
+    {
+        QStringList lines{QStringLiteral("status: ") + f.status()};
+        for (int id = 0; id < 16; ++id)
+            lines << QString("battery %1: %2").arg(id).arg(tileText(f, id));
+        QStringList at;
+        for (qint64 t : times)
+            at << QString::number(t);
+        lines << QStringLiteral("sent at ms: ") + at.join(' ');
+        text = lines.join('\n').toUtf8();
+        return text.constData();
+    }
     QElapsedTimer clock;
     QList<qint64> times;
+    QByteArray text;
 };
 
 QStringList words(const QString& text)
@@ -117,9 +132,10 @@ void TestModbusScenarios::readings()
     ModbusSimulator sim(words(simulator));
     QVERIFY(sim.isReady());
     ModbusWindowFixture f(sim.path(), layout);
+    SendLog sends(f);
     QVERIFY(f->startModbus());
-    QTRY_VERIFY2_WITH_TIMEOUT(mismatches(f, expected).isEmpty(), qPrintable(mismatches(f, expected)), 8000);
-    QTRY_COMPARE_WITH_TIMEOUT(f.status(), kOk, 3000);
+    QVERIFY2(f.waitUntil([&] { return mismatches(f, expected).isEmpty(); }, 16000), sends.describe(f));
+    QVERIFY2(f.waitUntil([&] { return f.status() == kOk; }, 8000), sends.describe(f));
     QCOMPARE(f.statusStyle(), QString("color: green"));
     f->stopModbus();
 }
@@ -134,16 +150,16 @@ void TestModbusScenarios::faults_data()
     QTest::addColumn<int>("minGap");
     QTest::addColumn<int>("maxGap");
 
-    QTest::newRow("split answers") << "--split 1" << true << 140 << 380;
-    QTest::newRow("byte by byte, 1 ms a byte") << "--slow 1 --slow-byte 1" << true << 250 << 395;
-    QTest::newRow("echo of the request") << "--echo 1" << true << 140 << 380;
-    QTest::newRow("late answers") << "--late 1" << true << 380 << 600;
+    QTest::newRow("split answers") << "--split 1" << true << 140 << 420;
+    QTest::newRow("byte by byte, 1 ms a byte") << "--slow 1 --slow-byte 1" << true << 250 << 420;
+    QTest::newRow("echo of the request") << "--echo 1" << true << 140 << 420;
+    QTest::newRow("late answers") << "--late 1" << true << 380 << 1000;
     QTest::newRow("exception answers, sent again after the time-out")
-        << "--exception 1" << false << 380 << 600;
-    QTest::newRow("bad CRC, rejected") << "--bad-crc 1" << false << 1100 << 1500;
-    QTest::newRow("garbage before the frame, rejected") << "--garbage 1" << false << 1100 << 1500;
-    QTest::newRow("wrong slave address, rejected") << "--wrong-address 1" << false << 1100 << 1500;
-    QTest::newRow("silent device") << "--silent 1" << false << 380 << 600;
+        << "--exception 1" << false << 380 << 1000;
+    QTest::newRow("bad CRC, rejected") << "--bad-crc 1" << false << 1100 << 2500;
+    QTest::newRow("garbage before the frame, rejected") << "--garbage 1" << false << 1100 << 2500;
+    QTest::newRow("wrong slave address, rejected") << "--wrong-address 1" << false << 1100 << 2500;
+    QTest::newRow("silent device") << "--silent 1" << false << 380 << 1000;
 }
 
 void TestModbusScenarios::faults()
@@ -159,14 +175,14 @@ void TestModbusScenarios::faults()
     SendLog sends(f);
     QVERIFY(f->startModbus());
     if (readable) {
-        QTRY_COMPARE_WITH_TIMEOUT(f.status(), kOk, 8000);
+        QVERIFY2(f.waitUntil([&] { return f.status() == kOk; }, 16000), sends.describe(f));
         QCOMPARE(mismatches(f, "0=12,34 B|21,5 °C|1/1;7=13,01 B|19,9 °C|1/8"), QString());
     } else {
-        QTRY_COMPARE_WITH_TIMEOUT(f.status(), silentText("1 ", "1 "), 8000);
+        QVERIFY2(f.waitUntil([&] { return f.status() == silentText("1 ", "1 "); }, 16000), sends.describe(f));
         QCOMPARE(f.statusStyle(), QString("color: red"));
         QCOMPARE(tileText(f, 0), QString("-"));
         QVERIFY(sim.command("answer 1"));
-        QTRY_COMPARE_WITH_TIMEOUT(f.status(), kOk, 5000);
+        QVERIFY2(f.waitUntil([&] { return f.status() == kOk; }, 10000), sends.describe(f));
         QCOMPARE(f.statusStyle(), QString("color: green"));
         QCOMPARE(mismatches(f, "0=12,34 B|21,5 °C|1/1;7=13,01 B|19,9 °C|1/8"), QString());
     }
@@ -191,7 +207,7 @@ void TestModbusScenarios::silentAfterFirstStageThenHealthy()
     });
     QVERIFY(f->startModbus());
     // Judged on device 2's first turn.
-    QTRY_VERIFY_WITH_TIMEOUT(f.battery(8)->state() != 0, 8000);
+    QVERIFY2(f.waitUntil([&] { return f.battery(8)->state() != 0; }, 16000), sends.describe(f));
     QCOMPARE(mismatches(f, "8=12,00 B|21,5 °C|2/1;9=12,01 B|21,6 °C|2/2"), QString());
     QCOMPARE(f.status(), silentText("1 ", "1 "));
     QVERIFY(f.battery(0)->hasNoData());
@@ -209,13 +225,13 @@ void TestModbusScenarios::groupsAppliedDuringExchange()
     auto apply = [page] { page->findChild<QPushButton*>("pushButton_apply")->click(); };
 
     QVERIFY(f->startModbus());
-    QTRY_COMPARE_WITH_TIMEOUT(f.status(), kOk, 4000);
+    QVERIFY2(f.waitUntil([&] { return f.status() == kOk; }, 8000), sends.describe(f));
 
     // Emptied while running: the exchange pauses and says why.
     page->moveAll(list("listWidget_group1"));
     page->moveAll(list("listWidget_group2"));
     apply();
-    QTRY_COMPARE_WITH_TIMEOUT(f.status(), kNoGroups, 3000);
+    QVERIFY2(f.waitUntil([&] { return f.status() == kNoGroups; }, 8000), sends.describe(f));
     QCOMPARE(f.statusStyle(), QString("color: red"));
     QTest::qWait(200);
     const int sent = sends.times.size();
@@ -231,8 +247,9 @@ void TestModbusScenarios::groupsAppliedDuringExchange()
     }
     page->findChild<QPushButton*>("pbInGroup2")->click();
     apply();
-    QTRY_COMPARE_WITH_TIMEOUT(mismatches(f, "0=12,22 B|22,2 °C|2/1"), QString(), 4000);
-    QTRY_COMPARE_WITH_TIMEOUT(f.status(), kOk, 3000);
+    QVERIFY2(f.waitUntil([&] { return mismatches(f, "0=12,22 B|22,2 °C|2/1").isEmpty(); }, 8000),
+             sends.describe(f));
+    QVERIFY2(f.waitUntil([&] { return f.status() == kOk; }, 8000), sends.describe(f));
     f->stopModbus();
 }
 
@@ -241,15 +258,18 @@ void TestModbusScenarios::lineVanishes()
     ModbusSimulator sim(words("--addresses 1"));
     QVERIFY(sim.isReady());
     ModbusWindowFixture f(sim.path(), {{1, 0, 8, 1, 0}});
+    SendLog sends(f);
     QVERIFY(f->startModbus());
-    QTRY_COMPARE_WITH_TIMEOUT(f.status(), kOk, 4000);
+    QVERIFY2(f.waitUntil([&] { return f.status() == kOk; }, 8000), sends.describe(f));
     QVERIFY(sim.command("vanish"));
-    QTRY_VERIFY_WITH_TIMEOUT(f->modbusMessageBoxes().box(ModbusMessageBoxes::DeviceRemoved), 4000);
+    QVERIFY2(
+        f.waitUntil([&] { return f->modbusMessageBoxes().box(ModbusMessageBoxes::DeviceRemoved); }, 8000),
+        sends.describe(f));
     const QMessageBox* box = f->modbusMessageBoxes().box(ModbusMessageBoxes::DeviceRemoved);
     QCOMPARE(box->windowTitle(), QString("Critical Error"));
     QVERIFY(!box->text().isEmpty());
     QVERIFY(!f->modbusPort()->isOpen());
-    QTRY_COMPARE_WITH_TIMEOUT(f.status(), silentText("1 ", "1 "), 4000);
+    QVERIFY2(f.waitUntil([&] { return f.status() == silentText("1 ", "1 "); }, 8000), sends.describe(f));
     QVERIFY(f->isModbusRunning());
     QCOMPARE(f.openBoxes().size(), 1);
     f->stopModbus();
