@@ -92,11 +92,14 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
     ui->stacked_widget->insertWidget(3, groupsSettingsWindow);
     ui->rb_values->setChecked(true);
     ui->stacked_widget->setCurrentIndex(0);
+    connectControls();
+    connect(groupsSettingsWindow, SIGNAL(groupsChanged()), this, SLOT(updateGroupSelection()));
 
     audioSignals = new AudioSignals();
     connect(this, SIGNAL(startWarningSound()), audioSignals, SLOT(startWarningSound()));
     connect(this, SIGNAL(startCrashSound()), audioSignals, SLOT(startCrashSound()));
     connect(this, SIGNAL(stopSounds()), audioSignals, SLOT(stopSounds()));
+    ui->label_help->installEventFilter(this);
 
     showMode(modbusMode);
     groupsSettingsWindow->setModeButtons(modbusMode);

@@ -8,7 +8,9 @@
 
 #include <QList>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -63,6 +65,10 @@ public:
     // One battery after new readings: classify it, journal what changed, decide the sound.
     void batteryAlarmStep(Battery* battery);
 
+    // Shows a modal message box; replaceable so that tests never block on one.
+    static std::function<void(QMessageBox::Icon, QWidget*, const QString&, const QString&)> showMessage;
+    static const char* const manualFileName; // "ORVIK-Monitor_manual.pdf", beside the program
+
 signals:
     void startWarningSound();
     void startCrashSound();
@@ -70,16 +76,37 @@ signals:
     void addJournalEvent(Battery* battery, bool isStarted, bool isConfirmed, bool saveIntoFile);
 
 public slots:
+    void setCurrentMode(int id);
+    void showEnabledGroup(int g);
+    void showAllGroups();
+    void updateGroupSelection();
+    void on_chb_selection_clicked();
+    void updateGroupsWidgetList(int first);
+    void on_pb_stop_start_clicked();
     void dataArrivedHandler(DevicesGuiData devices_data);
+    void hideNoGroupWidgets(bool hide);
     void on_pb_confirm_crashes_clicked();
     void cleanBatteriesState();
-    // Deviations page: the containers of groups 1..6 in order. The exchange's start and stop
+    void stackedWidgetIndexChanged(int index);
+    void on_action_Modbus_triggered();
+    void on_action_pdf_triggered();
+
+public: // Deviations page: the containers of groups 1..6 in order. The exchange's start and stop
     // switch their bars on and off; every arrival of measured data repaints them.
     const QList<GroupContainerWidget*>& deviationContainers() const { return groupContainers; }
     void setDeviationChartsRunning(bool running);
     void repaintDeviationCharts();
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void connectControls();
+    void setControlsLocked(bool locked);
+    void setGroupsRunningLook(bool running);
+    void startNative();
+    void stopNative();
     void nativeEvaluationPass();
     void alarmFollowUp(Battery* battery);
     void journalDecision(Battery* battery, bool confirming);
