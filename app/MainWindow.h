@@ -57,6 +57,7 @@ public:
 
     const std::vector<std::unique_ptr<ComPort>>& comPortList() const { return comPorts; }
     AudioSignals* soundPlayer() const { return audioSignals; }
+    WorkerObject& nativeWorker() { return worker; }
 
     // While false, native sweeps are ignored; the start/stop control switches it.
     bool isNativeRunning() const { return nativeRunning; }
