@@ -157,10 +157,9 @@ void TestJournalFormat::readBack_data()
     QTest::newRow("utf-8 instead of windows-1251")
         << QByteArray("<html>\n<body>\n" + kGood.toUtf8() + "\n" + other.toUtf8() + "\n</body>\n</html>") << 2
         << true;
-    QTest::newRow("binary") << QByteArray("\x7f"
-                                          "ELF\x02\x01\x01\x00<p\x00\xff\xfe\n\x01\x02",
-                                          17)
-                            << 0 << true;
+    const char binary[] = "\x7f"
+                          "ELF\x02\x01\x01\x00<p\x00\xff\xfe\n\x01\x02";
+    QTest::newRow("binary") << QByteArray(binary, sizeof binary - 1) << 0 << true;
 }
 
 void TestJournalFormat::readBack()
