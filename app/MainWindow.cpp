@@ -5,6 +5,8 @@
 #include "core/Battery.h"
 #include "core/BatteryGroup.h"
 #include "core/StateCode.h"
+#include "journal/Journal.h"
+#include "journal/JournalWidget.h"
 #include "widgets/MKPWidget.h"
 
 #include <QAction>
@@ -58,8 +60,20 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
     for (int k = 1; k <= 6; ++k)
         groups[k]->setButton(groupRadios[k - 1]);
 
+    // The journal reads journal.html back and runs on its own thread; the page starts with
+    // what it read. Events are taken from the battery on this thread when the signal is
+    // emitted (direct connection) and written on the journal's thread.
+    journal = new Journal(&settings);
+    journalWidget = new JournalWidget(journal);
+    qRegisterMetaType<Event>("Event");
+    connect(journal, SIGNAL(updateJournalWidget(Event)), journalWidget, SLOT(updateJournalWidget(Event)),
+            Qt::QueuedConnection);
+    connect(this, SIGNAL(addJournalEvent(Battery*, bool, bool, bool)), journal,
+            SLOT(addEvent(Battery*, bool, bool, bool)), Qt::DirectConnection);
+
     ui->stacked_widget->insertWidget(0, ui->mkp_scroll);
     ui->stacked_widget->insertWidget(1, ui->deriv_container_scroll);
+    ui->stacked_widget->insertWidget(2, journalWidget);
     ui->rb_values->setChecked(true);
     ui->stacked_widget->setCurrentIndex(0);
 
@@ -91,6 +105,9 @@ MainWindow::~MainWindow()
 {
     if (instance == this)
         instance = nullptr;
+    // Stops the journal's thread once everything handed to it is on disk.
+    delete journal;
+    journal = nullptr;
     delete ui;
     ui = nullptr;
     for (const QList<Battery*>& row : qAsConst(batteryRows))

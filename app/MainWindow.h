@@ -8,6 +8,8 @@
 
 class Battery;
 class BatteryGroup;
+class Journal;
+class JournalWidget;
 class QButtonGroup;
 class QLabel;
 struct MainWindowForm;
@@ -38,6 +40,9 @@ public:
     void relabelRows();
     void showMode(bool modbus);
 
+signals:
+    void addJournalEvent(Battery* battery, bool isStarted, bool isConfirmed, bool saveIntoFile);
+
 private:
     void buildTileGrid();
     void fitToScreen();
@@ -48,6 +53,8 @@ private:
     QLabel* retryStatusLabel = nullptr;
     QButtonGroup* modeButtons = nullptr;
     QButtonGroup* groupButtons = nullptr;
+    JournalWidget* journalWidget = nullptr;
+    Journal* journal = nullptr;
     AlarmThresholds thresholds;
     QList<QList<Battery*>> batteryRows;
     QList<BatteryGroup*> groups;
