@@ -22,8 +22,7 @@ Journal::Journal(Settings* settings, const QString& directory)
     const QByteArray content = m_file.readAtStart();
     const AlarmThresholds thresholds =
         settings && settings->thresholds() ? *settings->thresholds() : AlarmThresholds();
-    JournalFormat::ReadBack readBack = JournalFormat::readBack(content, thresholds, eventsKept);
-    m_readBackComplete = readBack.complete;
+    const JournalFormat::ReadBack readBack = JournalFormat::readBack(content, thresholds, eventsKept);
     m_events.assign(readBack.events.cbegin(), readBack.events.cend());
 
     m_thread = new QThread();

@@ -40,8 +40,6 @@ public:
 
     // The newest `count` events, oldest first. Safe from any thread.
     QList<Event> recentEvents(int count) const;
-    // False when a broken paragraph ended the read-back before the end of the file.
-    bool readBackComplete() const { return m_readBackComplete; }
     QString filePath() const { return m_file.path(); }
     QString backupPath() const { return m_file.backupPath(); }
 
@@ -80,7 +78,6 @@ private:
     QThread* m_thread = nullptr;
     Settings* m_settings = nullptr;
     JournalFile m_file;
-    bool m_readBackComplete = true;
     FileNameChooser m_chooser;
 
     // Held while the files are written.

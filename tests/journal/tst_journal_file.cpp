@@ -37,12 +37,10 @@ struct Folder
 
 // Runs a journal in the folder, hands it the events, and waits until they are on disk.
 QList<Event> runJournal(const Folder& folder, const QList<Event>& events, double journalSize = 1.02,
-                        bool* readBackComplete = nullptr, QList<Event>* readBack = nullptr)
+                        QList<Event>* readBack = nullptr)
 {
     JournalSettings s(journalSize);
     auto journal = std::make_unique<Journal>(&s.settings, folder.dir.path());
-    if (readBackComplete)
-        *readBackComplete = journal->readBackComplete();
     if (readBack)
         *readBack = journal->recentEvents(Journal::eventsKept);
     EventCollector collector;
@@ -260,7 +258,7 @@ void TestJournalFile::tornEndIsRepaired()
     Folder folder;
     QVERIFY(writeFile(folder.journal(), content));
     QList<Event> atStart;
-    runJournal(folder, {numberedEvent(9)}, 1.02, nullptr, &atStart);
+    runJournal(folder, {numberedEvent(9)}, 1.02, &atStart);
     QCOMPARE(atStart.size(), readBack);
     QCOMPARE(readFile(folder.journal()), expected);
     const JournalFormat::ReadBack after = readBackFile(folder.journal());
@@ -309,7 +307,7 @@ void TestJournalFile::badFiles()
     QVERIFY(writeFile(folder.journal(), content));
     QList<Event> atStart;
     const Event added = numberedEvent(123456);
-    runJournal(folder, {added}, 1.02, nullptr, &atStart);
+    runJournal(folder, {added}, 1.02, &atStart);
     QCOMPARE(atStart.size(), qMin(readBack, Journal::eventsKept));
 
     const QString holder = rotates ? folder.backup() : folder.journal();
