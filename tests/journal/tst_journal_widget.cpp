@@ -110,7 +110,6 @@ class TestJournalWidget : public QObject
 private slots:
     void initTestCase();
     void init() { modbusMode = false; }
-    void form();
     void headers_data();
     void headers();
     void rowContents_data();
@@ -138,23 +137,6 @@ void TestJournalWidget::initTestCase()
     QVERIFY2(!QFontDatabase().families().isEmpty(), "no font found: install fonts-dejavu-core");
     QVERIFY2(!QStandardPaths::findExecutable("pdftotext").isEmpty(),
              "pdftotext missing: install poppler-utils");
-}
-
-void TestJournalWidget::form()
-{
-    Page page;
-    JournalWidget& w = *page.widget;
-    QCOMPARE(w.windowTitle(), QString("Form"));
-    QCOMPARE(w.size(), QSize(827, 434));
-    auto* clear = w.findChild<QPushButton*>("pb_clear");
-    auto* save = w.findChild<QPushButton*>("pb_save");
-    QVERIFY(clear && save && w.findChild<QTableWidget*>("tableWidget"));
-    QCOMPARE(clear->text(), QString("Очистить"));
-    QCOMPARE(save->text(), QString("Сохранить"));
-    QCOMPARE(clear->maximumWidth(), 100);
-    QCOMPARE(save->maximumWidth(), 100);
-    QVERIFY(page.table()->horizontalHeader()->stretchLastSection());
-    QVERIFY(!page.table()->verticalHeader()->isVisible() || page.table()->verticalHeader()->isHidden());
 }
 
 void TestJournalWidget::headers_data()
