@@ -19,6 +19,8 @@ class Battery;
 class BatteryGroup;
 class GroupsSettingsWindow;
 class GroupContainerWidget;
+class Journal;
+class JournalWidget;
 class QButtonGroup;
 class QLabel;
 class QVBoxLayout;
@@ -125,6 +127,8 @@ private:
     QButtonGroup* modeButtons = nullptr;
     QButtonGroup* groupButtons = nullptr;
     GroupsSettingsWindow* groupsSettingsWindow = nullptr;
+    JournalWidget* journalWidget = nullptr;
+    Journal* journal = nullptr;
     AlarmThresholds thresholds;
     QList<QList<Battery*>> batteryRows;
     QList<BatteryGroup*> groups;
