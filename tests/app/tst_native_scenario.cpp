@@ -5,6 +5,7 @@
 #include "app/MainWindowForm.h"
 #include "core/AudioSignals.h"
 #include "core/Battery.h"
+#include "journal/JournalFormat.h"
 #include "widgets/MKPWidget.h"
 
 #include <QApplication>
@@ -115,9 +116,23 @@ void TestNativeScenario::driftConfirmStop()
     QCOMPARE(tile->currentPicture(), MKPWidget::Picture::Grey);
 
     MainWindow::instance = nullptr;
-    window.reset();
+    window.reset(); // the journal writes what it was handed before it stops
     QDir::setCurrent(previous);
     MainWindow::extraComPorts.clear();
+
+    // On disk: the warning, the emergency and the confirmation, each with its voltage state.
+    QFile journal(dir.filePath("journal.html"));
+    QVERIFY(journal.open(QIODevice::ReadOnly));
+    const JournalFormat::ReadBack back = JournalFormat::readBack(journal.readAll(), AlarmThresholds(), 1024);
+    QCOMPARE(back.events.size(), 3);
+    QCOMPARE(back.events[0].voltState(), 2);
+    QCOMPARE(back.events[1].voltState(), 3);
+    QVERIFY(back.events[2].isConfirmed());
+    for (const Event& e : back.events) {
+        QCOMPARE(e.msdIndex(), 0);
+        QCOMPARE(e.mkpIndex(), 3);
+        QVERIFY(e.isStarted());
+    }
 }
 
 int main(int argc, char* argv[])
