@@ -1,6 +1,7 @@
 #include "journal/JournalFormat.h"
 
 #include "config/AlarmThresholds.h"
+#include "config/FileNumber.h"
 #include "core/StateCode.h"
 
 #include <QLocale>
@@ -79,9 +80,8 @@ int toInt(const QStringRef& text)
 
 double toDouble(const QStringRef& text)
 {
-    bool ok = false;
-    const double value = text.toDouble(&ok);
-    return ok ? value : 0.0;
+    double value = 0.0;
+    return FileNumber::parse(text.toString(), &value) ? value : 0.0; // 0 when not a finite number
 }
 
 // One paragraph's text (between <p> and </p>). False when it ends the read-back.

@@ -6,6 +6,7 @@
 #include <QLocale>
 #include <QtTest>
 #include <clocale>
+#include <cmath>
 
 namespace {
 
@@ -48,6 +49,8 @@ private slots:
     void statesFromThresholds();
     void roundTrip();
     void keepsOnlyTheNewest();
+    void numbersThatAreNotRead_data();
+    void numbersThatAreNotRead();
 };
 
 void TestJournalFormat::paragraph_data()
@@ -292,3 +295,29 @@ void TestJournalFormat::keepsOnlyTheNewest()
 
 QTEST_GUILESS_MAIN(TestJournalFormat)
 #include "tst_journal_format.moc"
+
+void TestJournalFormat::numbersThatAreNotRead_data()
+{
+    QTest::addColumn<QString>("voltage");
+    QTest::addColumn<double>("read");
+    QTest::newRow("nan") << "nan" << 0.0;
+    QTest::newRow("NaN") << "NaN" << 0.0;
+    QTest::newRow("inf") << "inf" << 0.0;
+    QTest::newRow("-inf") << "-inf" << 0.0;
+    QTest::newRow("1e400") << "1e400" << 0.0;
+    QTest::newRow("0x10") << "0x10" << 0.0;
+    QTest::newRow("ordinary") << "12.75" << 12.75;
+}
+
+void TestJournalFormat::numbersThatAreNotRead()
+{
+    QFETCH(QString, voltage);
+    QFETCH(double, read);
+    const QString paragraph = QString(kGood).replace("12.61 В (-0.35 В)", voltage + " В (" + voltage + " В)");
+    const JournalFormat::ReadBack back =
+        JournalFormat::readBack(fileWith({paragraph}), AlarmThresholds(), 10);
+    QCOMPARE(back.events.size(), 1);
+    QCOMPARE(back.events[0].voltage(), read);
+    QCOMPARE(back.events[0].voltDeviation(), read);
+    QVERIFY(std::isfinite(back.events[0].voltDeviation()));
+}
