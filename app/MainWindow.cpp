@@ -7,10 +7,10 @@
 #include "core/Battery.h"
 #include "core/BatteryGroup.h"
 #include "core/StateCode.h"
-#include "link/SerialPortList.h"
-#include "widgets/GroupContainerWidget.h"
 #include "journal/Journal.h"
 #include "journal/JournalWidget.h"
+#include "link/SerialPortList.h"
+#include "widgets/GroupContainerWidget.h"
 #include "widgets/MKPWidget.h"
 #include "widgets/ResizableScrollArea.h"
 

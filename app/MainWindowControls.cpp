@@ -27,6 +27,7 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -146,7 +147,9 @@ void MainWindow::stackedWidgetIndexChanged(int index)
     if (index == 3 && groupsSettingsWindow)
         groupsSettingsWindow->fillFromModel();
     else if (index == 1)
-        updateGroupsWidgetList(groupButtons ? groupButtons->checkedId() : -1);
+        // The page's charts size themselves when first painted: scroll once that happened.
+        QTimer::singleShot(0, this,
+                           [this] { updateGroupsWidgetList(groupButtons ? groupButtons->checkedId() : -1); });
 }
 
 void MainWindow::updateGroupsWidgetList(int first)

@@ -271,7 +271,8 @@ void TestMainWindow::startAndCloseWriteNoFile()
         folder = w.dir.path();
         w.window->show();
         QCoreApplication::processEvents();
-        QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{"journal.html"}); // the journal starts its file
+        QCOMPARE(QDir(folder).entryList(QDir::Files),
+                 QStringList{"journal.html"}); // the journal starts its file
     }
 }
 
