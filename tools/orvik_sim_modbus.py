@@ -236,6 +236,10 @@ class ModbusSimulator:
         log("modbus devices %s on %s" % (served, path) + (" (link %s)" % self.args.link if self.args.link else ""))
 
     def close_line(self):
+        # The device node goes with the line, as a pulled adapter's does: a client that
+        # follows the link meanwhile must not reach whichever pty gets the number next.
+        if self.args.link and os.path.islink(self.args.link):
+            os.unlink(self.args.link)
         for fd in (self.master, self.slave):
             if fd is not None:
                 os.close(fd)
@@ -315,11 +319,16 @@ class ModbusSimulator:
         if not count:
             return
         data = bytes(b for _, b in self.outgoing[:count])
-        del self.outgoing[:count]
         try:
-            os.write(self.master, data)
+            written = os.write(self.master, data)
         except BlockingIOError:
-            log("nobody reads the line; %d bytes dropped" % len(data))
+            written = 0
+        if written:
+            # What did not fit goes out with the next bytes.
+            del self.outgoing[:written]
+        else:
+            del self.outgoing[:count]
+            log("nobody reads the line; %d bytes dropped" % count)
 
     def on_bytes(self, data, now):
         # A gap in the request stream ends whatever frame was begun (RTU's silent interval,
@@ -433,8 +442,6 @@ class ModbusSimulator:
 
     def cleanup(self):
         self.close_line()
-        if self.args.link and os.path.islink(self.args.link):
-            os.unlink(self.args.link)
         if self.control is not None:
             os.close(self.control)
             os.unlink(self.args.control)

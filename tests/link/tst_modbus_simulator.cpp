@@ -457,7 +457,6 @@ void TestModbusSimulator::lineVanishesAndReturns()
     QSerialPort port;
     QVERIFY(openClient(port, sim.link()));
     QCOMPARE(exchange(port, stage2, 23).bytes.size(), 23);
-    const QString before = QFileInfo(sim.link()).symLinkTarget();
 
     QSignalSpy errors(&port, &QSerialPort::errorOccurred);
     if (onCommand)
@@ -469,12 +468,11 @@ void TestModbusSimulator::lineVanishesAndReturns()
     QTRY_VERIFY_WITH_TIMEOUT(errors.contains(QVariantList{QVariant::fromValue(QSerialPort::ResourceError)}),
                              2000);
     port.close();
-    QVERIFY(!openClient(port, before) || exchange(port, stage2, 23, 500).bytes.isEmpty());
-    port.close();
+    // The link goes with the line, so nobody follows it to a pty that takes the number next.
+    QVERIFY(!QFileInfo(sim.link()).isSymLink());
 
     if (onCommand)
         sim.command("return");
-    // The link is kept; it leads somewhere again once the line is back.
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(sim.link()).exists(), 5000);
     QVERIFY2(openClient(port, sim.link()), qPrintable(port.errorString()));
     const Exchange again = exchange(port, stage0, 255);
