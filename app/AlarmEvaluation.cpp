@@ -98,9 +98,10 @@ void MainWindow::soundDecision(Battery* battery)
     }
     if (warningOn && battery->state() == StateCode::Warning) {
         // An unconfirmed voltage emergency elsewhere keeps the emergency sound.
-        const bool emergencyElsewhere = crashOn && anyBattery([](const Battery* b) {
-            return b->voltState() == StateCode::Emergency && !b->isConfirmed() && b->groupNumber() != 0;
-        });
+        const bool emergencyElsewhere =
+            crashOn && anyBattery([](const Battery* b) {
+                return b->voltState() == StateCode::Emergency && !b->isConfirmed() && b->groupNumber() != 0;
+            });
         if (!emergencyElsewhere)
             emit startWarningSound();
         return;
@@ -110,7 +111,8 @@ void MainWindow::soundDecision(Battery* battery)
     const bool stillSounding = anyBattery([&](const Battery* b) {
         if (b->groupNumber() == 0 || b->isConfirmed())
             return false;
-        return (b->state() == StateCode::Emergency && crashOn) || (b->state() == StateCode::Warning && warningOn);
+        return (b->state() == StateCode::Emergency && crashOn) ||
+               (b->state() == StateCode::Warning && warningOn);
     });
     if (!stillSounding)
         emit stopSounds();

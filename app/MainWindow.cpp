@@ -7,6 +7,8 @@
 #include "core/Battery.h"
 #include "core/BatteryGroup.h"
 #include "core/StateCode.h"
+#include "journal/Journal.h"
+#include "journal/JournalWidget.h"
 #include "link/SerialPortList.h"
 #include "widgets/GroupContainerWidget.h"
 #include "widgets/MKPWidget.h"
@@ -80,6 +82,17 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
         groups[k]->setButton(groupRadios[k - 1]);
 
     buildDeviationPage();
+    // The journal reads journal.html back and runs on its own thread; the page starts with
+    // what it read. Events are taken from the battery on this thread when the signal is
+    // emitted (direct connection) and written on the journal's thread.
+    journal = new Journal(&settings);
+    journalWidget = new JournalWidget(journal);
+    qRegisterMetaType<Event>("Event");
+    connect(journal, SIGNAL(updateJournalWidget(Event)), journalWidget, SLOT(updateJournalWidget(Event)),
+            Qt::QueuedConnection);
+    connect(this, SIGNAL(addJournalEvent(Battery*, bool, bool, bool)), journal,
+            SLOT(addEvent(Battery*, bool, bool, bool)), Qt::DirectConnection);
+
     groupsSettingsWindow = new GroupsSettingsWindow();
     groupsSettingsWindow->setSettings(&settings);
     groupsSettingsWindow->setBatteryRows(&batteryRows);
@@ -92,16 +105,18 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
 
     ui->stacked_widget->insertWidget(0, ui->mkp_scroll);
     ui->stacked_widget->insertWidget(1, ui->deriv_container_scroll);
-    // The settings page is page 3, after the journal page at 2. The form's own two pages stay
-    // behind the inserted ones, so index 3 is in range even before the journal page exists.
+    ui->stacked_widget->insertWidget(2, journalWidget);
     ui->stacked_widget->insertWidget(3, groupsSettingsWindow);
     ui->rb_values->setChecked(true);
     ui->stacked_widget->setCurrentIndex(0);
+    connectControls();
+    connect(groupsSettingsWindow, SIGNAL(groupsChanged()), this, SLOT(updateGroupSelection()));
 
     audioSignals = new AudioSignals();
     connect(this, SIGNAL(startWarningSound()), audioSignals, SLOT(startWarningSound()));
     connect(this, SIGNAL(startCrashSound()), audioSignals, SLOT(startCrashSound()));
     connect(this, SIGNAL(stopSounds()), audioSignals, SLOT(stopSounds()));
+    ui->label_help->installEventFilter(this);
 
     showMode(modbusMode);
     groupsSettingsWindow->setModeButtons(modbusMode);
@@ -143,6 +158,9 @@ MainWindow::~MainWindow()
     if (instance == this)
         instance = nullptr;
     stopModbusExchange();
+    // Stops the journal's thread once everything handed to it is on disk.
+    delete journal;
+    journal = nullptr;
     delete audioSignals;
     audioSignals = nullptr;
     delete ui;

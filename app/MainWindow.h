@@ -13,9 +13,11 @@
 #include <QList>
 #include <QMainWindow>
 #include <QMap>
+#include <QMessageBox>
 #include <QSerialPort>
 #include <QSet>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <set>
 #include <vector>
@@ -25,6 +27,8 @@ class Battery;
 class BatteryGroup;
 class GroupsSettingsWindow;
 class GroupContainerWidget;
+class Journal;
+class JournalWidget;
 class QButtonGroup;
 class QLabel;
 class QTimer;
@@ -64,6 +68,7 @@ public:
 
     const std::vector<std::unique_ptr<ComPort>>& comPortList() const { return comPorts; }
     AudioSignals* soundPlayer() const { return audioSignals; }
+    WorkerObject& nativeWorker() { return worker; }
 
     // While false, native sweeps are ignored; the start/stop control switches it.
     bool isNativeRunning() const { return nativeRunning; }
@@ -81,6 +86,9 @@ public:
     void stopModbusExchange();
     QSerialPort* modbusPort() const { return serialPort; }
     const ModbusMessageBoxes& modbusMessageBoxes() const { return modbusBoxes; }
+    // Shows a modal message box; replaceable so that tests never block on one.
+    static std::function<void(QMessageBox::Icon, QWidget*, const QString&, const QString&)> showMessage;
+    static const char* const manualFileName; // "ORVIK-Monitor_manual.pdf", beside the program
 
 signals:
     void startWarningSound();
@@ -89,21 +97,42 @@ signals:
     void addJournalEvent(Battery* battery, bool isStarted, bool isConfirmed, bool saveIntoFile);
 
 public slots:
+    void setCurrentMode(int id);
+    void showEnabledGroup(int g);
+    void showAllGroups();
+    void updateGroupSelection();
+    void on_chb_selection_clicked();
+    void updateGroupsWidgetList(int first);
+    void on_pb_stop_start_clicked();
     void dataArrivedHandler(DevicesGuiData devices_data);
+    void hideNoGroupWidgets(bool hide);
     void on_pb_confirm_crashes_clicked();
     void cleanBatteriesState();
-    // Deviations page: the containers of groups 1..6 in order. The exchange's start and stop
+    void stackedWidgetIndexChanged(int index);
+    void on_action_Modbus_triggered();
+    void handleError(QSerialPort::SerialPortError error);
+    void stageSwitcher();
+    void on_action_pdf_triggered();
+
+public: // Deviations page: the containers of groups 1..6 in order. The exchange's start and stop
     // switch their bars on and off; every arrival of measured data repaints them.
     const QList<GroupContainerWidget*>& deviationContainers() const { return groupContainers; }
     void setDeviationChartsRunning(bool running);
     void repaintDeviationCharts();
-    void handleError(QSerialPort::SerialPortError error);
-    void stageSwitcher();
 
 private slots:
     void readModbusAnswer();
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void connectControls();
+    void setControlsLocked(bool locked);
+    void setGroupsRunningLook(bool running);
+    void startNative();
+    void stopNative();
     void nativeEvaluationPass();
     void alarmFollowUp(Battery* battery);
     void journalDecision(Battery* battery, bool confirming);
@@ -121,6 +150,8 @@ private:
     QButtonGroup* modeButtons = nullptr;
     QButtonGroup* groupButtons = nullptr;
     GroupsSettingsWindow* groupsSettingsWindow = nullptr;
+    JournalWidget* journalWidget = nullptr;
+    Journal* journal = nullptr;
     AlarmThresholds thresholds;
     QList<QList<Battery*>> batteryRows;
     QList<BatteryGroup*> groups;
@@ -145,7 +176,6 @@ private:
     void advanceDevice();
     void showSilentDevices();
     void pauseModbusExchange();
-    void setModbusControlsLocked(bool locked);
     void repaintGroupCharts(int group);
     int delayAfterAnswer() const;
 

@@ -13,11 +13,9 @@
 #include "widgets/GroupContainerWidget.h"
 #include "widgets/MKPWidget.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
-#include <QMenu>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
@@ -59,10 +57,8 @@ bool MainWindow::startModbus()
                          QApplication::applicationName(), tr("Нет групп с батареями для опроса по Modbus"));
         return false;
     }
-    setDeviationChartsRunning(true);
-    for (int k = 1; k <= 6 && k < groups.size(); ++k)
-        groups[k]->setIdle(false);
-    setModbusControlsLocked(true);
+    setGroupsRunningLook(true);
+    setControlsLocked(true);
     startModbusExchange();
     ui->pb_stop_start->setText(tr("Стоп"));
     return true;
@@ -73,19 +69,9 @@ void MainWindow::stopModbus()
     stopModbusExchange();
     cleanBatteriesState();
     ui->pb_stop_start->setText(tr("Старт"));
-    setModbusControlsLocked(false);
-    setDeviationChartsRunning(false);
-    for (int k = 1; k <= 6 && k < groups.size(); ++k)
-        groups[k]->setIdle(true);
+    setControlsLocked(false);
+    setGroupsRunningLook(false);
     emit stopSounds();
-}
-
-void MainWindow::setModbusControlsLocked(bool locked)
-{
-    ui->menuModbus_mode->menuAction()->setEnabled(!locked);
-    ui->cmb_com->setEnabled(!locked);
-    if (groupsSettingsWindow)
-        groupsSettingsWindow->setModeBoxEnabled(!locked);
 }
 
 void MainWindow::startModbusExchange()

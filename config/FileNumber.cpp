@@ -1,5 +1,7 @@
 #include "config/FileNumber.h"
 
+#include <cmath>
+
 namespace FileNumber {
 
 QString toText(double value)
@@ -12,9 +14,13 @@ bool parse(const QString& text, double* value)
 {
     bool ok = false;
     const double v = text.toDouble(&ok);
-    if (ok && value)
+    // "nan", "inf" and overflowing texts would compare false with every threshold and
+    // switch the alarms off: they are not numbers here.
+    if (!ok || !std::isfinite(v))
+        return false;
+    if (value)
         *value = v;
-    return ok;
+    return true;
 }
 
 bool parseInt(const QString& text, int* value)

@@ -34,9 +34,7 @@ double typedNumber(const QString& text)
     QString dotted = text;
     dotted.replace(QLatin1Char(','), QLatin1Char('.'));
     double value = 0.0;
-    if (!FileNumber::parse(dotted, &value) || !std::isfinite(value))
-        return 0.0;
-    return value;
+    return FileNumber::parse(dotted, &value) ? value : 0.0;
 }
 
 // The journal size field takes exactly what typedNumber reads: a full stop or a comma,

@@ -231,7 +231,9 @@ void Settings::applyCandidates(const AlarmThresholds& c)
     if (c.tempEmergency > c.tempWarning) {
         if (c.tempEmergency > 0)
             t.tempEmergency = c.tempEmergency;
-        if (c.tempWarning != 0)
+        // Greater than 0 like the other five: a negative warning would put every
+        // battery into a permanent temperature warning.
+        if (c.tempWarning > 0)
             t.tempWarning = c.tempWarning;
     }
     if (c.voltLowEmergency > c.voltLowWarning) {

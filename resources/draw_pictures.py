@@ -65,9 +65,20 @@ def logo():
     img.save(os.path.join(HERE, "LOGO.jpg"), quality=92)
 
 
+def icon():
+    """The desktop icon: the red battery on a blue rounded square, 256 x 256."""
+    img = Image.new("RGBA", (256, 256), (0, 0, 0, 0))
+    d = ImageDraw.Draw(img)
+    d.rounded_rectangle((4, 4, 252, 252), radius=40, fill=(20, 60, 120, 255))
+    cell = battery(BODIES["red"]).resize((210, 180), Image.NEAREST)
+    img.alpha_composite(cell, (23, 38))
+    img.save(os.path.join(HERE, "..", "packaging", "orvik-monitor.png"))
+
+
 if __name__ == "__main__":
     for name, color in BODIES.items():
         battery(color).save(os.path.join(HERE, "Batt_%s.png" % name))
     animation("Batt_red_gif.gif", BODIES["red"])
     animation("Batt_yellow_gif.gif", BODIES["yellow"])
     logo()
+    icon()

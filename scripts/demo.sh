@@ -8,25 +8,64 @@
 #   echo "silent 3" > build/run/orvik-sim.ctl
 # ORVIK_SIM_ARGS passes options to the simulator (see tools/orvik-sim --help);
 # ORVIK_NO_SIM=1 leaves it out.
+#
+# scripts/demo.sh --modbus: the same against six simulated Modbus devices (addresses 1..6),
+# in build/run-modbus/, whose settings.xml (written when there is none) selects the Modbus
+# mode with six groups of batteries. Faults as above, for example
+#   echo "late 3" > build/run-modbus/orvik-sim.ctl      echo "drift 2 5 volt" > ...
+# (see tools/orvik-sim --modbus --help).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+mode=native
+if [ "${1:-}" = "--modbus" ]; then
+  mode=modbus
+  shift
+fi
 scripts/setup-deps
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)" --target orvik-monitor
-mkdir -p build/run
-cd build/run
+run=build/run
+[ "$mode" = modbus ] && run=build/run-modbus
+mkdir -p "$run"
+cd "$run"
 echo "demo: running in $(pwd)"
+
+# Modbus mode on the simulator's line: six groups (three rows of the table each for groups 1..4,
+# two rows each for 5 and 6), device addresses 1..6, every group from the device's channel 0.
+write_modbus_settings() {
+  # No XML declaration: the program takes the first node as the settings element.
+  echo '<!DOCTYPE settings>'
+  echo '<settings>'
+  echo " <com_port>$1</com_port>"
+  echo ' <mode>true</mode>'
+  local msd mkp group
+  for msd in $(seq 0 15); do
+    if [ "$msd" -lt 12 ]; then group=$((msd / 3 + 1)); else group=$(((msd - 12) / 2 + 5)); fi
+    for mkp in $(seq 0 7); do
+      echo " <group_id msd=\"$msd\" mkp=\"$mkp\">$group</group_id>"
+    done
+  done
+  for group in 1 2 3 4 5 6; do echo " <ModbusAddr$group>$group</ModbusAddr$group>"; done
+  for group in 1 2 3 4 5 6; do echo " <Dat$group>0</Dat$group>"; done
+  echo '</settings>'
+}
+
+line="$(pwd)/orvik-sim.tty"
+control="$(pwd)/orvik-sim.ctl"
+sim_mode=()
+if [ "$mode" = modbus ]; then
+  sim_mode=(--modbus)
+  [ -e settings.xml ] || write_modbus_settings "$line" >settings.xml
+fi
 
 if [ "${ORVIK_NO_SIM:-0}" = 1 ]; then
   exec "$root/build/orvik-monitor" "$@"
 fi
 
-line="$(pwd)/orvik-sim.tty"
-control="$(pwd)/orvik-sim.ctl"
 rm -f "$line"
 # shellcheck disable=SC2086 # the options are meant to split
-/usr/bin/python3 "$root/tools/orvik-sim" --link "$line" --control "$control" ${ORVIK_SIM_ARGS:-} \
+/usr/bin/python3 "$root/tools/orvik-sim" "${sim_mode[@]}" --link "$line" --control "$control" ${ORVIK_SIM_ARGS:-} \
   >orvik-sim.out 2>orvik-sim.log &
 sim=$!
 # shellcheck disable=SC2317 # called by the trap

@@ -2,6 +2,7 @@
 # The whole test run: dependencies, build, the suite, the suite under ASan+UBSan,
 # and a short run of every fuzz target. Exits non-zero on any failure.
 #   ORVIK_SKIP_SANITIZE=1  leave out the sanitizer pass
+#   ORVIK_SKIP_TSAN=1      leave out the ThreadSanitizer pass of the journal thread test
 #   ORVIK_SKIP_FUZZ=1      leave out the fuzz pass
 #   ORVIK_FUZZ_SECONDS=N   seconds per fuzz target (default 60)
 set -euo pipefail
@@ -40,6 +41,17 @@ if [ "${ORVIK_SKIP_SANITIZE:-0}" != 1 ]; then
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-asan --output-on-failure -j "$jobs"
   stage_done "ASan+UBSan build and tests"
+fi
+
+if [ "${ORVIK_SKIP_TSAN:-0}" != 1 ]; then
+  stage "ThreadSanitizer build and journal thread test"
+  CC=clang CXX=clang++ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVIK_BENCH=OFF \
+    -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread
+  cmake --build build-tsan -j "$jobs" --target tst_journal_thread
+  # Qt itself is not instrumented: the suppressions name only Qt's frames.
+  QT_NO_GLIB=1 TSAN_OPTIONS="suppressions=$root/tests/journal/tsan.supp halt_on_error=1" \
+    ctest --test-dir build-tsan --output-on-failure -R '^tst_journal_thread$'
+  stage_done "ThreadSanitizer build and journal thread test"
 fi
 
 if [ "${ORVIK_SKIP_FUZZ:-0}" != 1 ] && compgen -G "tests/fuzz/fuzz_*.cpp" >/dev/null; then

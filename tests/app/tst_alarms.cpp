@@ -1,10 +1,10 @@
 // Alarm evaluation over scripted native sweeps: which journal events and sounds each
 // sweep and each confirmation raises, in order.
+#include "../common/PulseServer.h"
 #include "app/MainWindow.h"
 #include "core/AudioSignals.h"
 #include "core/Battery.h"
 #include "widgets/MKPWidget.h"
-#include "../common/PulseServer.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
@@ -75,28 +75,41 @@ void TestAlarms::scripts_data()
     QTest::addColumn<QString>("expected");
     QTest::addColumn<bool>("needsPlayer");
 
-    QTest::newRow("all normal is silent") << true << true << "|" << "" << false;
-    QTest::newRow("warning then emergency") << true << true << "v0=13.4|v0=14" << "J0s W J0s C" << false;
-    QTest::newRow("emergency goes on sounding") << true << true << "v0=14|v0=14" << "J0s C C" << false;
-    QTest::newRow("group 0 stays silent") << true << true << "v40=20 t41=60|v40=20" << "" << false;
-    QTest::newRow("emergency sound off") << true << false << "v0=14" << "J0s" << false;
-    QTest::newRow("warning sound off") << false << true << "v0=13.4" << "J0s" << false;
+    QTest::newRow("all normal is silent") << true << true << "|"
+                                          << "" << false;
+    QTest::newRow("warning then emergency") << true << true << "v0=13.4|v0=14"
+                                            << "J0s W J0s C" << false;
+    QTest::newRow("emergency goes on sounding") << true << true << "v0=14|v0=14"
+                                                << "J0s C C" << false;
+    QTest::newRow("group 0 stays silent") << true << true << "v40=20 t41=60|v40=20"
+                                          << "" << false;
+    QTest::newRow("emergency sound off") << true << false << "v0=14"
+                                         << "J0s" << false;
+    QTest::newRow("warning sound off") << false << true << "v0=13.4"
+                                       << "J0s" << false;
     QTest::newRow("voltage emergency keeps priority over a new warning")
-        << true << true << "v0=14|v0=14 t8=30" << "J0s C C J8s" << false;
+        << true << true << "v0=14|v0=14 t8=30"
+        << "J0s C C J8s" << false;
     QTest::newRow("temperature-only emergency does not block a warning")
-        << true << true << "t0=33|t0=33 v8=13.4" << "J0s C C J8s W" << false;
-    QTest::newRow("voltage before temperature") << true << true << "v0=14 t0=33" << "J0s J0s C" << false;
-    QTest::newRow("confirm journals once, stops twice")
-        << true << true << "v0=14|C|C" << "J0s C J0sc S S" << false;
-    QTest::newRow("both quantities confirmed") << true << true << "v0=14 t0=33|C" << "J0s J0s C J0sc J0sc S"
-                                               << false;
+        << true << true << "t0=33|t0=33 v8=13.4"
+        << "J0s C C J8s W" << false;
+    QTest::newRow("voltage before temperature") << true << true << "v0=14 t0=33"
+                                                << "J0s J0s C" << false;
+    QTest::newRow("confirm journals once, stops twice") << true << true << "v0=14|C|C"
+                                                        << "J0s C J0sc S S" << false;
+    QTest::newRow("both quantities confirmed") << true << true << "v0=14 t0=33|C"
+                                               << "J0s J0s C J0sc J0sc S" << false;
     QTest::newRow("2 to 2 after confirmation is quiet, then 3 starts again")
-        << true << true << "v0=13.4|C|v0=13.4|v0=14" << "J0s W J0sc S J0s C" << false;
-    QTest::newRow("silent module raises nothing while silent") << true << true << "v0=13.4|x0|x0|v0=13.4" << "J0s W W" << false;
-    QTest::newRow("reset then the same warning journals again")
-        << true << true << "v0=13.4|R|v0=13.4" << "J0s W J0s W" << false;
-    QTest::newRow("warning ends and the sound stops") << true << true << "v0=13.4|" << "J0s W J0e S" << true;
-    QTest::newRow("emergency falls to warning") << true << true << "v0=14|v0=13.4" << "J0s C J0e W" << false;
+        << true << true << "v0=13.4|C|v0=13.4|v0=14"
+        << "J0s W J0sc S J0s C" << false;
+    QTest::newRow("silent module raises nothing while silent") << true << true << "v0=13.4|x0|x0|v0=13.4"
+                                                               << "J0s W W" << false;
+    QTest::newRow("reset then the same warning journals again") << true << true << "v0=13.4|R|v0=13.4"
+                                                                << "J0s W J0s W" << false;
+    QTest::newRow("warning ends and the sound stops") << true << true << "v0=13.4|"
+                                                      << "J0s W J0e S" << true;
+    QTest::newRow("emergency falls to warning") << true << true << "v0=14|v0=13.4"
+                                                << "J0s C J0e W" << false;
 }
 
 void TestAlarms::scripts()
@@ -120,10 +133,11 @@ void TestAlarms::scripts()
         QSKIP(qPrintable("needs an audio server: " + pulse.problem));
 
     QStringList seen;
-    connect(window.get(), &MainWindow::addJournalEvent, [&](Battery* b, bool started, bool confirmed, bool save) {
-        QVERIFY(save);
-        seen << QString("J%1%2%3").arg(b->id()).arg(started ? "s" : "e").arg(confirmed ? "c" : "");
-    });
+    connect(window.get(), &MainWindow::addJournalEvent,
+            [&](Battery* b, bool started, bool confirmed, bool save) {
+                QVERIFY(save);
+                seen << QString("J%1%2%3").arg(b->id()).arg(started ? "s" : "e").arg(confirmed ? "c" : "");
+            });
     connect(window.get(), &MainWindow::startWarningSound, [&] { seen << "W"; });
     connect(window.get(), &MainWindow::startCrashSound, [&] { seen << "C"; });
     connect(window.get(), &MainWindow::stopSounds, [&] { seen << "S"; });

@@ -3,6 +3,8 @@
 #include "config/AlarmThresholds.h"
 #include "config/FileNumber.h"
 #include "config/Settings.h"
+#include "core/Battery.h"
+#include "core/BatteryGroup.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -54,6 +56,8 @@ private slots:
     void textFields();
     void documentShapes_data();
     void documentShapes();
+    void numbersThatAreNot_data();
+    void numbersThatAreNot();
     void fileNumbers_data();
     void fileNumbers();
     void savedFormat();
@@ -118,10 +122,14 @@ void TestSettings::thresholdPairs_data()
         << QByteArray("<temp_warning_threshold>5</temp_warning_threshold>"
                       "<temp_emergency_threshold>5</temp_emergency_threshold>")
         << defaults;
-    QTest::newRow("negative temperature warning is taken")
+    QTest::newRow("negative temperature warning keeps the old one")
         << QByteArray("<temp_warning_threshold>-1</temp_warning_threshold>"
                       "<temp_emergency_threshold>5</temp_emergency_threshold>")
-        << QVector<double>{-1, 5, 1.2, 1.3, 1.2, 1.3};
+        << defaults;
+    QTest::newRow("negative temperature warning, new emergency")
+        << QByteArray("<temp_warning_threshold>-1</temp_warning_threshold>"
+                      "<temp_emergency_threshold>6</temp_emergency_threshold>")
+        << QVector<double>{4, 6, 1.2, 1.3, 1.2, 1.3};
     QTest::newRow("negative low warning keeps old warning, takes emergency")
         << QByteArray("<volt_low_warning_threshold>-1</volt_low_warning_threshold>"
                       "<volt_low_emergency_threshold>1.3</volt_low_emergency_threshold>")
@@ -271,6 +279,60 @@ void TestSettings::documentShapes()
     QCOMPARE(l.ok, ok);
     QCOMPARE(l.settings.journalSize(), 1.02); // the body was never read
     QCOMPARE(l.thresholds.tempWarning, 4.0);
+}
+
+void TestSettings::numbersThatAreNot_data()
+{
+    // The text goes into the temperature emergency, the high voltage emergency and the
+    // journal size at once; what each ends up as, from defaults 5, 1.3 and 1.02.
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("tempEmergency");
+    QTest::addColumn<double>("voltHighEmergency");
+    QTest::addColumn<double>("journalSize");
+    QTest::newRow("nan") << "nan" << 5.0 << 1.3 << 1.02;
+    QTest::newRow("NaN") << "NaN" << 5.0 << 1.3 << 1.02;
+    QTest::newRow("inf") << "inf" << 5.0 << 1.3 << 1.02;
+    QTest::newRow("-inf") << "-inf" << 5.0 << 1.3 << 1.02;
+    QTest::newRow("1e400") << "1e400" << 5.0 << 1.3 << 1.02;
+    QTest::newRow("-0") << "-0" << 5.0 << 1.3 << 1.0;
+    QTest::newRow("0x10") << "0x10" << 5.0 << 1.3 << 1.02;
+    QTest::newRow("blanks around 1.5") << " 1.5 " << 5.0 << 1.5 << 1.5;
+    QTest::newRow("comma 1,5") << "1,5" << 5.0 << 1.3 << 1.02;
+    QTest::newRow("empty") << "" << 5.0 << 1.3 << 1.02;
+    QTest::newRow("ordinary 7") << "7" << 7.0 << 7.0 << 7.0;
+    QTest::newRow("ordinary 4.5") << "4.5" << 4.5 << 4.5 << 4.5;
+}
+
+void TestSettings::numbersThatAreNot()
+{
+    QFETCH(QString, text);
+    QFETCH(double, tempEmergency);
+    QFETCH(double, voltHighEmergency);
+    QFETCH(double, journalSize);
+    const QByteArray t = text.toUtf8();
+    const Loaded l = loadText(wrap(
+        "<temp_emergency_threshold>" + t + "</temp_emergency_threshold>" + "<volt_high_emergency_threshold>" +
+        t + "</volt_high_emergency_threshold>" + "<journal_size>" + t + "</journal_size>"));
+    QVERIFY(l.ok);
+    QCOMPARE(l.thresholds.tempEmergency, tempEmergency);
+    QCOMPARE(l.thresholds.voltHighEmergency, voltHighEmergency);
+    QCOMPARE(l.settings.journalSize(), journalSize);
+
+    // Whatever was read, a battery far past the thresholds in effect is an emergency.
+    AlarmThresholds thresholds = l.thresholds;
+    BatteryGroup group(1);
+    Battery hot(0, 0, 0), cold(1, 0, 1);
+    for (Battery* b : {&hot, &cold}) {
+        b->setThresholds(&thresholds);
+        group.addBattery(b);
+        b->setVoltage(12.0);
+        b->setTemperature(25.0);
+    }
+    hot.setTemperature(25.0 + 4 * tempEmergency);
+    hot.setVoltage(12.0 + 4 * voltHighEmergency);
+    hot.updateState();
+    QCOMPARE(hot.tempState(), 3);
+    QCOMPARE(hot.voltState(), 3);
 }
 
 void TestSettings::fileNumbers_data()

@@ -266,6 +266,8 @@ private slots:
     void initTestCase();
     void formObjects_data();
     void formObjects();
+    void typedNumbers_data();
+    void typedNumbers();
     void apply_data();
     void apply();
     void journalFieldTakesWhatApplyReads_data();
@@ -398,6 +400,51 @@ void TestSettingsPage::apply_data()
         {1.2005, 1.3005, 1.10025, 1.3, 1.5, 2.5, 1.5});
     row("comma journal 0,99", {"1200", "1300", "1200", "1300", "4", "5", "0,99"}, kJournal, none);
     row("comma equal temperature", {"1200", "1300", "1200", "1300", "2,5", "2.5", "1.02"}, kOrder, none);
+}
+
+void TestSettingsPage::typedNumbers_data()
+{
+    // Typed into the temperature emergency field, the other fields holding the defaults.
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<double>("tempEmergency");
+    QTest::newRow("nan") << "nan" << kPositive << 5.0;
+    QTest::newRow("NaN") << "NaN" << kPositive << 5.0;
+    QTest::newRow("inf") << "inf" << kPositive << 5.0;
+    QTest::newRow("-inf") << "-inf" << kPositive << 5.0;
+    QTest::newRow("1e400") << "1e400" << kPositive << 5.0;
+    QTest::newRow("-0") << "-0" << kPositive << 5.0;
+    QTest::newRow("0x10") << "0x10" << kPositive << 5.0;
+    QTest::newRow("blanks around 1.5") << " 1.5 " << kOrder << 5.0;
+    QTest::newRow("comma 1,5") << "1,5" << kOrder << 5.0;
+    QTest::newRow("empty") << "" << kPositive << 5.0;
+    QTest::newRow("ordinary 7") << "7" << QString() << 7.0;
+    QTest::newRow("comma 6,5") << "6,5" << QString() << 6.5;
+}
+
+void TestSettingsPage::typedNumbers()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, message);
+    QFETCH(double, tempEmergency);
+    PageRig rig([](int id) { return id < 8 ? 1 : 0; });
+    rig.ui.typeThresholds({"1200", "1300", "1200", "1300", "4", text, "1.02"});
+    const QList<Box> boxes = clickAnsweringBoxes(rig.ui.apply());
+    QCOMPARE(boxes.size(), message.isEmpty() ? 0 : 1);
+    if (!message.isEmpty())
+        QCOMPARE(boxes[0].text, message);
+    QCOMPARE(rig.thresholds.tempEmergency, tempEmergency);
+
+    // An alarm still fires for a battery past the thresholds in effect.
+    Battery* hot = rig.rows[0][0];
+    for (Battery* b : rig.rows[0]) {
+        b->setThresholds(&rig.thresholds);
+        b->setVoltage(12.0);
+        b->setTemperature(25.0);
+    }
+    hot->setTemperature(25.0 + 2 * 8 * tempEmergency);
+    hot->updateState();
+    QCOMPARE(hot->tempState(), 3);
 }
 
 void TestSettingsPage::apply()

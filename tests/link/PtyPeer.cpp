@@ -51,6 +51,8 @@ void PtyPeer::closePair()
     if (slaveFd >= 0)
         ::close(slaveFd);
     master = slaveFd = -1;
+    // The freed pty number is reused at once by other tests; a stale link would lead there.
+    QFile::remove(linkPath());
 }
 
 void PtyPeer::stopThread()

@@ -9,12 +9,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
-#include <QTest>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
@@ -92,7 +93,9 @@ public:
         while (!condition()) {
             if (clock.elapsed() > ms)
                 return false;
-            QTest::qWait(10);
+            QEventLoop pause;
+            QTimer::singleShot(10, &pause, &QEventLoop::quit);
+            pause.exec();
         }
         return true;
     }

@@ -1,0 +1,43 @@
+#include "journal/Event.h"
+
+#include "core/Battery.h"
+#include "core/BatteryGroup.h"
+
+Event::Event(Battery* battery, bool isStarted, bool isConfirmed)
+    : m_time(QDateTime::currentDateTime()), m_isStarted(isStarted), m_isConfirmed(isConfirmed)
+{
+    if (!battery)
+        return;
+    m_msdIndex = battery->msdIndex();
+    m_mkpIndex = battery->mkpIndex();
+    m_groupNumber = battery->groupNumber();
+    m_temperature = battery->temperature();
+    m_voltage = battery->voltage();
+    // The group recomputes its means on every query, so these are the means of this moment.
+    if (BatteryGroup* group = battery->group()) {
+        m_tempDeviation = m_temperature - group->meanTemperature();
+        m_voltDeviation = m_voltage - group->meanVoltage();
+    }
+    m_tempState = battery->tempState();
+    m_voltState = battery->voltState();
+}
+
+Event::Event(int msdIndex, int mkpIndex, int groupNumber, const QDateTime& time, double temperature,
+             double voltage, double tempDeviation, double voltDeviation, bool isStarted, bool isConfirmed,
+             int tempState, int voltState)
+    : m_time(time), m_msdIndex(msdIndex), m_mkpIndex(mkpIndex), m_groupNumber(groupNumber),
+      m_temperature(temperature), m_voltage(voltage), m_tempDeviation(tempDeviation),
+      m_voltDeviation(voltDeviation), m_tempState(tempState), m_voltState(voltState), m_isStarted(isStarted),
+      m_isConfirmed(isConfirmed)
+{
+}
+
+bool Event::operator==(const Event& other) const
+{
+    return m_time == other.m_time && m_msdIndex == other.m_msdIndex && m_mkpIndex == other.m_mkpIndex &&
+           m_groupNumber == other.m_groupNumber && m_temperature == other.m_temperature &&
+           m_voltage == other.m_voltage && m_tempDeviation == other.m_tempDeviation &&
+           m_voltDeviation == other.m_voltDeviation && m_tempState == other.m_tempState &&
+           m_voltState == other.m_voltState && m_isStarted == other.m_isStarted &&
+           m_isConfirmed == other.m_isConfirmed;
+}

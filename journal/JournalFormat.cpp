@@ -1,0 +1,225 @@
+#include "journal/JournalFormat.h"
+
+#include "config/AlarmThresholds.h"
+#include "config/FileNumber.h"
+#include "core/StateCode.h"
+
+#include <QLocale>
+#include <QTextCodec>
+#include <QVector>
+#include <cmath>
+
+namespace JournalFormat {
+
+const QByteArray closingTags = QByteArrayLiteral("</body>\n</html>");
+
+namespace {
+
+const char kStyleLine[] =
+    "<style>h {font-family: Times New Roman;font-weight: bold;font-size: 14pt;}</style>";
+const QString kFileTimeFormat = QStringLiteral("HH:mm:ss dd/MM/yyyy");
+
+QTextCodec* codec()
+{
+    static QTextCodec* const c = QTextCodec::codecForName("windows-1251");
+    return c;
+}
+
+QString number(double value, int decimals)
+{
+    // QString::number never consults the locale: always a full stop.
+    return QString::number(value, 'f', decimals);
+}
+
+bool isStartWord(const QStringRef& word)
+{
+    return word == QStringLiteral("Начало") || word == QStringLiteral("НАЧАЛО") ||
+           word == QStringLiteral("начало");
+}
+
+bool isConfirmedWord(const QStringRef& word)
+{
+    return word == QStringLiteral("подтверждено") || word == QStringLiteral("Подтверждено") ||
+           word == QStringLiteral("ПОДТВЕРЖДЕНО");
+}
+
+int twoDigits(const QStringRef& text, int at)
+{
+    const ushort a = text.at(at).unicode(), b = text.at(at + 1).unicode();
+    if (a < '0' || a > '9' || b < '0' || b > '9')
+        return -1;
+    return (a - '0') * 10 + (b - '0');
+}
+
+// Most files hold only times the program wrote, in fixed width; those are read directly.
+// Anything else goes to the general parser, which decides as before.
+QDateTime parseTime(const QStringRef& clock, const QStringRef& date)
+{
+    if (clock.size() == 8 && date.size() == 10 && clock.at(2) == QLatin1Char(':') &&
+        clock.at(5) == QLatin1Char(':') && date.at(2) == QLatin1Char('/') && date.at(5) == QLatin1Char('/')) {
+        const int h = twoDigits(clock, 0), mi = twoDigits(clock, 3), s = twoDigits(clock, 6);
+        const int d = twoDigits(date, 0), mo = twoDigits(date, 3), y1 = twoDigits(date, 6),
+                  y2 = twoDigits(date, 8);
+        if (h >= 0 && mi >= 0 && s >= 0 && d >= 0 && mo >= 0 && y1 >= 0 && y2 >= 0) {
+            const QDate day(y1 * 100 + y2, mo, d);
+            const QTime time(h, mi, s);
+            if (day.isValid() && time.isValid()) {
+                const QDateTime result(day, time);
+                if (result.isValid() && result.time() == time)
+                    return result;
+            }
+        }
+    }
+    return QLocale::c().toDateTime(clock + QLatin1Char(' ') + date, kFileTimeFormat);
+}
+
+int toInt(const QStringRef& text)
+{
+    return text.toInt(nullptr, 10); // 0 when not a number
+}
+
+double toDouble(const QStringRef& text)
+{
+    double value = 0.0;
+    return FileNumber::parse(text.toString(), &value) ? value : 0.0; // 0 when not a finite number
+}
+
+// One paragraph's text (between <p> and </p>). False when it ends the read-back.
+bool parseParagraph(const QStringRef& text, const AlarmThresholds& thresholds, Event* event)
+{
+    const QVector<QStringRef> pieces = text.split(QLatin1Char(' '), Qt::KeepEmptyParts);
+    if (pieces.size() != 19 && pieces.size() != 20)
+        return false;
+    const int groupNumber = toInt(pieces[1]);
+    const int msdIndex = toInt(pieces[3]);
+    const int mkpIndex = toInt(pieces[6]) - 1;
+    const bool isStarted = isStartWord(pieces[7]);
+    const QDateTime time = parseTime(pieces[8], pieces[9]);
+    const double voltage = toDouble(pieces[10]);
+    const double voltDeviation = toDouble(pieces[12].mid(1));
+    const double temperature = toDouble(pieces[14]);
+    const double tempDeviation = toDouble(pieces[16].mid(1));
+    const bool isConfirmed = isConfirmedWord(pieces[18]);
+    if (!time.isValid())
+        return false;
+    *event = Event(msdIndex, mkpIndex, groupNumber, time, temperature, voltage, tempDeviation, voltDeviation,
+                   isStarted, isConfirmed, tempStateOf(tempDeviation, thresholds),
+                   voltStateOf(voltDeviation, thresholds));
+    return true;
+}
+
+} // namespace
+
+QByteArray createdSkeleton()
+{
+    return QByteArrayLiteral("<html>\n<body>\n") + kStyleLine + "\n" + closingTags;
+}
+
+QByteArray rotatedSkeleton()
+{
+    return QByteArrayLiteral("<html>\n<body>\n") + closingTags;
+}
+
+QString styledHead()
+{
+    return QStringLiteral("<html>\n<body>\n") + QLatin1String(kStyleLine) + QLatin1Char('\n');
+}
+
+QString toHtml(const Event& e)
+{
+    QString html;
+    html.reserve(160);
+    html += QStringLiteral("<p><h>Группа ");
+    html += QString::number(e.groupNumber());
+    html += QStringLiteral(" </h>МСД ");
+    if (e.msdIndex() <= 9)
+        html += QLatin1Char('0');
+    html += QString::number(e.msdIndex());
+    html += QStringLiteral(" : МКП ");
+    if (e.mkpIndex() <= 8)
+        html += QLatin1Char('0');
+    html += QString::number(e.mkpIndex() + 1);
+    html += e.isStarted() ? QStringLiteral(" Начало ") : QStringLiteral(" Конец ");
+    html += QLocale::c().toString(e.time(), kFileTimeFormat);
+    html += QLatin1Char(' ');
+    html += number(e.voltage(), 2);
+    html += QStringLiteral(" В (");
+    html += number(e.voltDeviation(), 2);
+    html += QStringLiteral(" В) ");
+    html += number(e.temperature(), 1);
+    html += QStringLiteral(" С (");
+    html += number(e.tempDeviation(), 1);
+    html += QStringLiteral(" С) ");
+    html += e.isConfirmed() ? QStringLiteral("Подтверждено</p>") : QStringLiteral("Не подтверждено</p>");
+    return html;
+}
+
+QByteArray encode(const QString& text)
+{
+    return codec() ? codec()->fromUnicode(text) : text.toLatin1();
+}
+
+QString decode(const QByteArray& bytes)
+{
+    return codec() ? codec()->toUnicode(bytes) : QString::fromLatin1(bytes);
+}
+
+int voltStateOf(double dU, const AlarmThresholds& t)
+{
+    if (dU > t.voltHighEmergency || -dU > t.voltLowEmergency)
+        return StateCode::Emergency;
+    if (dU > t.voltHighWarning || -dU > t.voltLowWarning)
+        return StateCode::Warning;
+    return StateCode::Normal;
+}
+
+int tempStateOf(double dT, const AlarmThresholds& t)
+{
+    const double magnitude = std::fabs(dT);
+    if (magnitude > t.tempEmergency)
+        return StateCode::Emergency;
+    if (magnitude > t.tempWarning)
+        return StateCode::Warning;
+    return StateCode::Normal;
+}
+
+ReadBack readBack(const QByteArray& file, const AlarmThresholds& thresholds, int keepNewest)
+{
+    ReadBack result;
+    const QString text = decode(file);
+    const QLatin1String open("<p>"), close("</p>");
+    int lineStart = 0;
+    while (lineStart < text.size()) {
+        int lineEnd = text.indexOf(QLatin1Char('\n'), lineStart);
+        if (lineEnd < 0)
+            lineEnd = text.size();
+        const QStringRef line = text.midRef(lineStart, lineEnd - lineStart);
+        lineStart = lineEnd + 1;
+
+        const int begin = line.indexOf(open);
+        if (begin < 0)
+            continue;
+        const int end = line.indexOf(close);
+        if (end < 0) {
+            result.complete = false;
+            break;
+        }
+        // A "</p>" before the "<p>" leaves the rest of the line, which then has the wrong shape.
+        const int from = begin + open.size();
+        const QStringRef paragraph = end >= from ? line.mid(from, end - from) : line.mid(from);
+        Event event;
+        if (!parseParagraph(paragraph, thresholds, &event)) {
+            result.complete = false;
+            break;
+        }
+        ++result.total;
+        if (keepNewest <= 0)
+            continue;
+        if (result.events.size() >= keepNewest)
+            result.events.removeFirst();
+        result.events.append(event);
+    }
+    return result;
+}
+
+} // namespace JournalFormat

@@ -1,0 +1,165 @@
+#include "journal/JournalWidget.h"
+
+#include "app/ProgramMode.h"
+#include "core/DecimalComma.h"
+#include "core/StateCode.h"
+#include "journal/Journal.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSpacerItem>
+#include <QTableWidget>
+#include <algorithm>
+
+namespace {
+
+QBrush stateBrush(int state)
+{
+    if (state == StateCode::Warning)
+        return QBrush(Qt::yellow);
+    if (state == StateCode::Emergency)
+        return QBrush(Qt::red);
+    return QBrush();
+}
+
+} // namespace
+
+JournalWidget::JournalWidget(Journal* journal, QWidget* parent) : QWidget(parent), journal(journal)
+{
+    setupUi();
+    if (journal) {
+        const QList<Event> recent = journal->recentEvents(maxRows);
+        for (const Event& event : recent)
+            updateJournalWidget(event);
+    }
+}
+
+JournalWidget::~JournalWidget() = default;
+
+void JournalWidget::setupUi()
+{
+    setObjectName(QStringLiteral("JournalWidget"));
+    resize(827, 434);
+    setWindowTitle(tr("Form"));
+
+    gridLayout = new QGridLayout(this);
+    gridLayout->setObjectName(QStringLiteral("gridLayout"));
+
+    tableWidget = new QTableWidget(this);
+    tableWidget->setObjectName(QStringLiteral("tableWidget"));
+    tableWidget->setColumnCount(7);
+    tableWidget->horizontalHeader()->setStretchLastSection(true);
+    tableWidget->horizontalHeader()->setSortIndicatorShown(false);
+    tableWidget->verticalHeader()->setVisible(false);
+    const QString degrees = QStringLiteral("\u00b0C");
+    tableWidget->setHorizontalHeaderLabels(
+        {tr("Время"), tr("Группа"), modbusMode ? tr("№ батареи") : tr("МСД:МКП"), tr("Напряжение, B"),
+         tr("dU, B"), tr("Температура, ") + degrees, tr("dT, ") + degrees});
+    // The page copies selections itself, also while the table has the focus.
+    tableWidget->installEventFilter(this);
+    gridLayout->addWidget(tableWidget, 0, 0);
+
+    horizontalLayout = new QHBoxLayout();
+    horizontalLayout->setObjectName(QStringLiteral("horizontalLayout"));
+    pb_clear = new QPushButton(tr("Очистить"), this);
+    pb_clear->setObjectName(QStringLiteral("pb_clear"));
+    pb_clear->setMaximumWidth(100);
+    horizontalLayout->addWidget(pb_clear);
+    horizontalSpacer = new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum);
+    horizontalLayout->addItem(horizontalSpacer);
+    pb_save = new QPushButton(tr("Сохранить"), this);
+    pb_save->setObjectName(QStringLiteral("pb_save"));
+    pb_save->setMaximumWidth(100);
+    horizontalLayout->addWidget(pb_save);
+    gridLayout->addLayout(horizontalLayout, 1, 0);
+
+    QMetaObject::connectSlotsByName(this);
+}
+
+void JournalWidget::updateJournalWidget(Event event)
+{
+    if (tableWidget->rowCount() > maxRows - 1)
+        tableWidget->removeRow(0);
+    const int row = tableWidget->rowCount();
+    tableWidget->insertRow(row);
+
+    const QString battery = modbusMode ? QString::number(event.batteryNumber())
+                                       : QString::number(event.msdIndex()) + QLatin1Char(':') +
+                                             QString::number(event.mkpIndex() + 1);
+    const QString texts[7] = {QLocale::c().toString(event.time(), QStringLiteral("HH:mm:ss yyyy-MM-dd ")),
+                              QString::number(event.groupNumber()),
+                              battery,
+                              decimalComma("%4.2f", event.voltage()),
+                              decimalComma("%4.2f", event.voltDeviation()),
+                              decimalComma("%4.1f", event.temperature()),
+                              decimalComma("%3.1f", event.tempDeviation())};
+    for (int column = 0; column < 7; ++column)
+        tableWidget->setItem(row, column, new QTableWidgetItem(texts[column]));
+    tableWidget->item(row, 4)->setBackground(stateBrush(event.voltState()));
+    tableWidget->item(row, 6)->setBackground(stateBrush(event.tempState()));
+}
+
+void JournalWidget::on_pb_clear_clicked()
+{
+    QMessageBox box(QMessageBox::Question, tr("Очистка"), tr("Очистить?"),
+                    QMessageBox::Yes | QMessageBox::No);
+    box.setButtonText(QMessageBox::Yes, tr("Да"));
+    box.setButtonText(QMessageBox::No, tr("Нет"));
+    if (box.exec() == QMessageBox::Yes)
+        tableWidget->setRowCount(0);
+}
+
+void JournalWidget::on_pb_save_clicked()
+{
+    if (journal)
+        journal->exportPdf(tableWidget->rowCount());
+}
+
+QString JournalWidget::selectedText() const
+{
+    QList<QTableWidgetItem*> items = tableWidget->selectedItems();
+    std::sort(items.begin(), items.end(), [](const QTableWidgetItem* a, const QTableWidgetItem* b) {
+        return a->row() != b->row() ? a->row() < b->row() : a->column() < b->column();
+    });
+    QString text;
+    int previousRow = -1;
+    for (const QTableWidgetItem* item : qAsConst(items)) {
+        if (!text.isEmpty())
+            text += item->row() != previousRow ? QLatin1Char('\n') : QLatin1Char('\t');
+        text += item->text();
+        previousRow = item->row();
+    }
+    return text;
+}
+
+void JournalWidget::copySelection()
+{
+    QApplication::clipboard()->setText(selectedText());
+}
+
+void JournalWidget::keyPressEvent(QKeyEvent* event)
+{
+    if (event->matches(QKeySequence::Copy)) {
+        copySelection();
+        event->accept();
+        return;
+    }
+    event->ignore();
+}
+
+bool JournalWidget::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == tableWidget && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+        copySelection();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}

@@ -1,0 +1,257 @@
+// The operator's controls through the real widgets: group selection, hiding ungrouped
+// tiles, the deviation page scroll, the mode switch, a failed start, the exit question.
+#include "app/MainWindow.h"
+#include "app/MainWindowForm.h"
+#include "app/ProgramMode.h"
+#include "core/Battery.h"
+#include "widgets/GroupContainerWidget.h"
+#include "widgets/MKPWidget.h"
+#include "widgets/ResizableScrollArea.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+namespace {
+struct Message
+{
+    QMessageBox::Icon icon;
+    QString title, text;
+};
+
+// The window in a scratch folder; batteries 0..7 in group 1, 8..15 in group 3,
+// 16..23 in group 4; message boxes are recorded instead of shown.
+struct Rig
+{
+    QTemporaryDir dir;
+    QString previous = QDir::currentPath();
+    std::unique_ptr<MainWindow> window;
+    QList<Message> messages;
+
+    explicit Rig(const QStringList& extraPorts = {})
+    {
+        QFile f(dir.filePath("settings.xml"));
+        f.open(QIODevice::WriteOnly);
+        QByteArray xml = "<!DOCTYPE settings>\n<settings>\n";
+        for (int i = 0; i < 24; ++i)
+            xml += QString(" <group_id msd=\"%1\" mkp=\"%2\">%3</group_id>\n")
+                       .arg(i / 8)
+                       .arg(i % 8)
+                       .arg(i < 8    ? 1
+                            : i < 16 ? 3
+                                     : 4)
+                       .toUtf8();
+        f.write(xml + "</settings>\n");
+        f.close();
+        MainWindow::extraComPorts = extraPorts;
+        MainWindow::serialPortTableRoot = dir.filePath("no-sysfs");
+        MainWindow::showMessage = [this](QMessageBox::Icon icon, QWidget*, const QString& title,
+                                         const QString& text) {
+            messages.append({icon, title, text});
+        };
+        QDir::setCurrent(dir.path());
+        window = std::make_unique<MainWindow>();
+        MainWindow::instance = window.get();
+        window->show();
+    }
+    ~Rig()
+    {
+        MainWindow::instance = nullptr;
+        window.reset();
+        MainWindow::extraComPorts.clear();
+        QDir::setCurrent(previous);
+        modbusMode = false;
+    }
+    MainWindowForm* ui() const { return window->form(); }
+    Battery* battery(int id) const { return window->rows()[id / 8][id % 8]; }
+};
+
+void clickRadio(QAbstractButton* radio)
+{
+    QTest::mouseClick(radio, Qt::LeftButton, {}, QPoint(8, radio->height() / 2));
+}
+} // namespace
+
+class TestControls : public QObject
+{
+    Q_OBJECT
+private slots:
+    void groupSelection();
+    void hideUngrouped();
+    void pages_data();
+    void pages();
+    void scrollToGroup4();
+    void modeSwitchRelabelsRows();
+    void failedStartUnlocks_data();
+    void failedStartUnlocks();
+    void exitQuestion_data();
+    void exitQuestion();
+};
+
+void TestControls::groupSelection()
+{
+    Rig rig;
+    clickRadio(rig.ui()->rb_3_group);
+    QVERIFY(rig.ui()->rb_3_group->isChecked());
+    QVERIFY(!rig.ui()->rb_no_group->isChecked());
+    QVERIFY(rig.battery(8)->widget()->isHighlighted());
+    QVERIFY(!rig.battery(0)->widget()->isHighlighted());
+    QVERIFY(!rig.battery(100)->widget()->isHighlighted());
+    clickRadio(rig.ui()->rb_no_group);
+    for (int id : {0, 8, 16, 100})
+        QVERIFY(rig.battery(id)->widget()->isHighlighted());
+}
+
+void TestControls::hideUngrouped()
+{
+    Rig rig;
+    MKPWidget* ungrouped = rig.battery(100)->widget();
+    MKPWidget* grouped = rig.battery(3)->widget();
+    rig.ui()->mkp_scroll->ensureWidgetVisible(ungrouped);
+    QTest::mouseClick(rig.ui()->chb_selection, Qt::LeftButton, {},
+                      QPoint(8, rig.ui()->chb_selection->height() / 2));
+    QVERIFY(rig.ui()->chb_selection->isChecked());
+    QCOMPARE(ungrouped->currentPicture(), MKPWidget::Picture::None);
+    QCOMPARE(grouped->currentPicture(), MKPWidget::Picture::Grey);
+    QTest::mouseClick(rig.ui()->chb_selection, Qt::LeftButton, {},
+                      QPoint(8, rig.ui()->chb_selection->height() / 2));
+    QCOMPARE(ungrouped->currentPicture(), MKPWidget::Picture::Grey);
+}
+
+void TestControls::pages_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("page");
+    QTest::newRow("values") << "rb_values" << 0;
+    QTest::newRow("deviations") << "rb_divergences" << 1;
+    QTest::newRow("journal") << "rb_journal" << 2;
+    QTest::newRow("settings") << "rb_settings" << 3;
+}
+
+void TestControls::pages()
+{
+    QFETCH(QString, button);
+    QFETCH(int, page);
+    Rig rig;
+    if (page == 0)
+        clickRadio(rig.ui()->rb_journal);
+    clickRadio(rig.window->findChild<QRadioButton*>(button));
+    QCOMPARE(rig.ui()->stacked_widget->currentIndex(), page);
+    const QList<QWidget*> pages = {rig.ui()->mkp_scroll, rig.ui()->deriv_container_scroll};
+    if (page < 2)
+        QCOMPARE(rig.ui()->stacked_widget->currentWidget(), pages[page]);
+}
+
+void TestControls::scrollToGroup4()
+{
+    Rig rig;
+    rig.window->resize(1166, 557);
+    QScrollBar* bar = rig.ui()->deriv_container_scroll->verticalScrollBar();
+    const auto& containers = rig.window->deviationContainers();
+    clickRadio(rig.ui()->rb_divergences);
+    QTest::qWait(100);
+    QCOMPARE(bar->value(), 0); // "Нет групп": nothing scrolls
+
+    // Group 4 chosen on the values page, then the deviations page: group 4's container on top.
+    clickRadio(rig.ui()->rb_values);
+    clickRadio(rig.ui()->rb_4_group);
+    clickRadio(rig.ui()->rb_divergences);
+    QTRY_VERIFY(bar->value() > 0);
+    QVERIFY(qAbs(containers[3]->y() - bar->value()) <= 12 || bar->value() == bar->maximum());
+    // On the page itself, group 1 goes back to the top.
+    clickRadio(rig.ui()->rb_1_group);
+    QCOMPARE(bar->value(), 0);
+    clickRadio(rig.ui()->rb_4_group);
+    QVERIFY(bar->value() > 0);
+}
+
+void TestControls::modeSwitchRelabelsRows()
+{
+    Rig rig;
+    auto labels = [&] {
+        QStringList all;
+        for (QLabel* l : rig.ui()->mkp_scroll->findChildren<QLabel*>())
+            all << l->text();
+        return all;
+    };
+    QLabel* corner = rig.window->findChild<QLabel*>("cornerLabel");
+    QCOMPARE(corner->text(), QString("МКП"));
+    rig.ui()->action_Modbus->trigger();
+    QVERIFY(modbusMode);
+    QCOMPARE(rig.ui()->menuModbus_mode->title(), QString("Текущий режим: Modbus"));
+    QVERIFY(labels().contains("№ 120"));
+    QVERIFY(!labels().contains("МСД №15"));
+    QCOMPARE(corner->text(), QString("МКП"));
+    QVERIFY(rig.window->exchangeStatus()->isVisible());
+    rig.ui()->action_Modbus->trigger();
+    QVERIFY(!modbusMode);
+    QVERIFY(labels().contains("МСД №15"));
+    QVERIFY(!rig.window->exchangeStatus()->isVisible());
+}
+
+void TestControls::failedStartUnlocks_data()
+{
+    QTest::addColumn<bool>("withPort");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("no port") << false << "Не выбран ком порт";
+    QTest::newRow("port does not open") << true << "Не удалось открыть ком порт(/nonexistent/ttyX, 2)";
+}
+
+void TestControls::failedStartUnlocks()
+{
+    QFETCH(bool, withPort);
+    QFETCH(QString, message);
+    Rig rig(withPort ? QStringList{"/nonexistent/ttyX"} : QStringList{});
+    QTest::mouseClick(rig.ui()->pb_stop_start, Qt::LeftButton);
+    QCOMPARE(rig.messages.size(), 1);
+    QCOMPARE(rig.messages[0].title, QString("Ошибка!"));
+    QCOMPARE(rig.messages[0].text, message);
+    QVERIFY(!rig.window->isNativeRunning());
+    QCOMPARE(rig.ui()->pb_stop_start->text(), QString("Старт"));
+    QVERIFY(rig.ui()->cmb_com->isEnabled());
+    QVERIFY(rig.ui()->menuModbus_mode->menuAction()->isEnabled());
+    QCOMPARE(rig.ui()->rb_1_group->text(), QString("Группа 1 (Ucp=0,00 B, Tcp=0,0 °C)")); // still idle
+}
+
+void TestControls::exitQuestion_data()
+{
+    QTest::addColumn<bool>("leave");
+    QTest::newRow("Выйти") << true;
+    QTest::newRow("Отмена") << false;
+}
+
+void TestControls::exitQuestion()
+{
+    QFETCH(bool, leave);
+    Rig rig;
+    QString title, text, yes, no;
+    QTimer::singleShot(50, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        title = box->windowTitle();
+        text = box->text();
+        yes = box->button(QMessageBox::Yes)->text();
+        no = box->button(QMessageBox::No)->text();
+        box->button(leave ? QMessageBox::Yes : QMessageBox::No)->click();
+    });
+    const bool closed = rig.window->close();
+    QCOMPARE(title, QString("Выход"));
+    QCOMPARE(text, QString("Вы уверены, что хотите выйти?"));
+    QCOMPARE(yes, QString("Выйти"));
+    QCOMPARE(no, QString("Отмена"));
+    QCOMPARE(closed, leave);
+    QCOMPARE(rig.window->isVisible(), !leave);
+}
+
+QTEST_MAIN(TestControls)
+#include "tst_controls.moc"

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# check_install.sh <build dir>
+# Installs into a scratch prefix, starts the installed launcher as a new user would and
+# builds the Debian package; fails on anything missing.
+set -euo pipefail
+build=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+for f in bin/orvik-monitor lib/orvik-monitor/orvik-monitor lib/orvik-monitor/ORVIK-Monitor_manual.pdf \
+         lib/orvik-monitor/warning.wav lib/orvik-monitor/crash.wav \
+         share/applications/orvik-monitor.desktop share/icons/hicolor/256x256/apps/orvik-monitor.png; do
+  [ -e "$work/prefix/$f" ] || { echo "not installed: $f"; exit 1; }
+done
+grep -q '^Exec=orvik-monitor$' "$work/prefix/share/applications/orvik-monitor.desktop"
+
+# The launcher runs the program in the user's own folder, which it fills.
+export HOME=$work/home XDG_DATA_HOME= QT_QPA_PLATFORM=offscreen
+mkdir -p "$HOME"
+set +e
+timeout 4 "$work/prefix/bin/orvik-monitor"
+rc=$?
+set -e
+[ $rc -eq 124 ] || { echo "the installed program ended early (exit $rc)"; exit 1; }
+data=$HOME/.local/share/orvik-monitor
+for f in warning.wav crash.wav ORVIK-Monitor_manual.pdf journal.html; do
+  [ -e "$data/$f" ] || { echo "not in the user's folder: $f"; exit 1; }
+done
+[ ! -e "$data/settings.xml" ] || { echo "a start wrote settings.xml"; exit 1; }
+
+# The package holds the same files under /usr.
+(cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/pkg" >/dev/null)
+deb=$(ls "$work"/pkg/*.deb)
+contents=$(dpkg-deb -c "$deb")
+for f in ./usr/bin/orvik-monitor ./usr/lib/orvik-monitor/orvik-monitor ./usr/lib/orvik-monitor/ORVIK-Monitor_manual.pdf; do
+  grep -q " $f\$" <<<"$contents" || { echo "not in the package: $f"; exit 1; }
+done
+echo "install and package: ok"
