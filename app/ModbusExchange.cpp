@@ -46,6 +46,23 @@ struct StageRequest
 };
 // Voltages of channels 0..124, then 125..127 with the temperatures of 0..121, then the rest.
 constexpr StageRequest kStageRequests[3] = {{3, 125}, {128, 125}, {253, 9}};
+
+// Whether `size` bytes can be the start of an answer to the request in the record: the
+// request's slave address, then its function with the byte count it asks for, or the
+// exception function.
+bool canStartAnswer(const char* bytes, int size, const ModbusMasterState& state)
+{
+    const uint8_t slave = state.request[0];
+    const uint8_t function = state.request[1];
+    const int byteCount = 2 * (state.request[4] << 8 | state.request[5]);
+    if (size < 1 || uint8_t(bytes[0]) != slave)
+        return false;
+    if (size < 2 || uint8_t(bytes[1]) == (function | 0x80))
+        return true;
+    if (uint8_t(bytes[1]) != function)
+        return false;
+    return size < 3 || uint8_t(bytes[2]) == byteCount;
+}
 } // namespace
 
 bool MainWindow::startModbus()
@@ -255,12 +272,14 @@ void MainWindow::readModbusAnswer()
     if (!modbusRunning || !answerAwaited || stage > 2)
         return;
     answerBuffer.append(incoming);
-    // An RS-485 adapter without echo suppression hands the request back before the answer.
-    // No answer starts with the request's bytes: a byte count is never 0.
-    const QByteArray request = QByteArray::fromRawData(reinterpret_cast<const char*>(modbusState.request),
-                                                       modbusState.requestLength);
-    if (!request.isEmpty() && answerBuffer.startsWith(request))
-        answerBuffer.remove(0, request.size());
+    // The answer begins where the bytes can begin it; what comes before is not part of it: the
+    // tail of an earlier frame, line noise, the request handed back by an RS-485 adapter
+    // without echo suppression, another device's frame.
+    int skip = 0;
+    while (skip < answerBuffer.size() &&
+           !canStartAnswer(answerBuffer.constData() + skip, answerBuffer.size() - skip, modbusState))
+        ++skip;
+    answerBuffer.remove(0, skip);
 
     const int expected = modbusState.expectedAnswerLength;
     if (answerBuffer.size() < expected)

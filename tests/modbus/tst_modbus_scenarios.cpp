@@ -157,8 +157,8 @@ void TestModbusScenarios::faults_data()
     QTest::newRow("exception answers, sent again after the time-out")
         << "--exception 1" << false << 380 << 1000;
     QTest::newRow("bad CRC, rejected") << "--bad-crc 1" << false << 1100 << 2500;
-    QTest::newRow("garbage before the frame, rejected") << "--garbage 1" << false << 1100 << 2500;
-    QTest::newRow("wrong slave address, rejected") << "--wrong-address 1" << false << 1100 << 2500;
+    QTest::newRow("garbage before the frame, skipped") << "--garbage 1" << true << 140 << 420;
+    QTest::newRow("wrong slave address, not the answer") << "--wrong-address 1" << false << 380 << 1000;
     QTest::newRow("silent device") << "--silent 1" << false << 380 << 1000;
 }
 
