@@ -268,8 +268,8 @@ void MainWindow::readModbusAnswer()
 {
     const QByteArray incoming = serialPort->readAll();
     // Bytes with no request waiting for them (after a time-out, a rejection or an accepted
-    // answer) belong to no request and are dropped.
-    if (!modbusRunning || !answerAwaited || stage > 2)
+    // answer, or while the turn is being finished) belong to no request and are dropped.
+    if (!modbusRunning || !answerAwaited || lastSentStage != stage)
         return;
     answerBuffer.append(incoming);
     // The answer begins where the bytes can begin it; what comes before is not part of it: the

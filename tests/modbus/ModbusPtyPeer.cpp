@@ -23,11 +23,6 @@ QByteArray withCrc(QByteArray frame)
     frame.append(char(crc >> 8));
     return frame;
 }
-
-void sleepMs(int ms)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
 } // namespace
 
 ModbusPtyPeer::ModbusPtyPeer()
@@ -183,53 +178,16 @@ void ModbusPtyPeer::handle(const QByteArray& request, qint64 atMs)
 
     QByteArray answer;
     answer.append(char(slave));
-    if (shape.fault == Fault::Exception) {
-        answer.append(char(0x83));
-        answer.append(char(2));
-    } else {
-        answer.append(char(3));
-        answer.append(char(2 * count));
-        for (int i = 0; i < count; ++i) {
-            const quint16 value = start + i < table.size() ? table.at(start + i) : 0;
-            answer.append(char(value >> 8));
-            answer.append(char(value & 0xFF));
-        }
+    answer.append(char(3));
+    answer.append(char(2 * count));
+    for (int i = 0; i < count; ++i) {
+        const quint16 value = start + i < table.size() ? table.at(start + i) : 0;
+        answer.append(char(value >> 8));
+        answer.append(char(value & 0xFF));
     }
-    if (shape.fault == Fault::WrongSlave)
-        answer[0] = char(slave % 247 + 1);
     answer = withCrc(answer);
-
-    switch (shape.fault) {
-    case Fault::BadCrc:
-        answer[answer.size() - 1] = char(answer.at(answer.size() - 1) ^ 0xA5);
-        break;
-    case Fault::Longer:
+    if (shape.fault == Fault::Longer)
         answer.append(QByteArray(shape.param, char(0x5A)));
-        break;
-    case Fault::Late:
-        sleepMs(shape.param);
-        break;
-    case Fault::Echo:
-        answer.prepend(request);
-        break;
-    case Fault::Garbage:
-        answer.prepend(QByteArray(shape.param, char(0xC3)));
-        break;
-    default:
-        break;
-    }
-    if (shape.fault == Fault::Split && shape.param > 1) {
-        const int pieces = shape.param;
-        int from = 0;
-        for (int k = 1; k <= pieces; ++k) {
-            const int to = answer.size() * k / pieces;
-            writeAll(answer.mid(from, to - from));
-            from = to;
-            if (k < pieces)
-                sleepMs(30);
-        }
-        return;
-    }
     writeAll(answer);
 }
 

@@ -11,7 +11,8 @@
 
 // The device end of a pseudo-terminal pair, run in a thread of its own: Modbus devices that
 // answer function-3 requests from their register tables, each answer shaped by a scripted
-// fault. The near end's path is what the monitor's port selector names.
+// fault, every byte paced like the wire. It keeps a record of the requests with their times.
+// The near end's path is what the monitor's port selector names.
 class ModbusPtyPeer
 {
 public:
