@@ -25,6 +25,7 @@
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QStatusBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
 bool modbusMode = false;
@@ -43,6 +44,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
     // The logo and the tile pictures live in the program's static library.
     Q_INIT_RESOURCE(resources);
     // Step order matters: later steps use what earlier ones built.
+    serialPort = new QSerialPort(this);
+    connect(serialPort, SIGNAL(errorOccurred(QSerialPort::SerialPortError)), this,
+            SLOT(handleError(QSerialPort::SerialPortError)));
+    connect(serialPort, SIGNAL(readyRead()), this, SLOT(readModbusAnswer()));
     ui->setupUi(this);
 
     currentComPort = nullptr;
@@ -118,6 +123,14 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
     groupsSettingsWindow->showModbusFields(modbusMode);
     groupsSettingsWindow->updateModbusAddressList();
 
+    stageTimer = new QTimer(this);
+    stageTimer->setInterval(200);
+    stageTimer->setSingleShot(true);
+    // The time-outs and the pause between devices set the pace of the whole cycle.
+    stageTimer->setTimerType(Qt::PreciseTimer);
+    connect(stageTimer, SIGNAL(timeout()), this, SLOT(stageSwitcher()));
+    registerFill = 0;
+
     ui->menu_about->setText(QStringLiteral("Build " __DATE__ " " __TIME__));
 
     exchangeStatusLabel = new QLabel(this);
@@ -144,6 +157,7 @@ MainWindow::~MainWindow()
 {
     if (instance == this)
         instance = nullptr;
+    stopModbusExchange();
     // Stops the journal's thread once everything handed to it is on disk.
     delete journal;
     journal = nullptr;

@@ -1,17 +1,25 @@
 #pragma once
 
+#include "app/ModbusMessageBoxes.h"
 #include "config/AlarmThresholds.h"
 #include "config/Settings.h"
 #include "link/ComPort.h"
 #include "link/DevicesGuiData.h"
+#include "link/ModbusMaster.h"
 #include "link/WorkerObject.h"
 
+#include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QMainWindow>
+#include <QMap>
 #include <QMessageBox>
+#include <QSerialPort>
+#include <QSet>
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <set>
 #include <vector>
 
 class AudioSignals;
@@ -23,6 +31,7 @@ class Journal;
 class JournalWidget;
 class QButtonGroup;
 class QLabel;
+class QTimer;
 class QVBoxLayout;
 struct MainWindowForm;
 
@@ -68,6 +77,15 @@ public:
     // One battery after new readings: classify it, journal what changed, decide the sound.
     void batteryAlarmStep(Battery* battery);
 
+    // Start/stop control in the Modbus mode. startModbus answers false, telling the operator,
+    // when no group holds a battery; nothing is started or locked then.
+    bool startModbus();
+    void stopModbus();
+    bool isModbusRunning() const { return modbusRunning; }
+    void startModbusExchange();
+    void stopModbusExchange();
+    QSerialPort* modbusPort() const { return serialPort; }
+    const ModbusMessageBoxes& modbusMessageBoxes() const { return modbusBoxes; }
     // Shows a modal message box; replaceable so that tests never block on one.
     static std::function<void(QMessageBox::Icon, QWidget*, const QString&, const QString&)> showMessage;
     static const char* const manualFileName; // "ORVIK-Monitor_manual.pdf", beside the program
@@ -92,6 +110,8 @@ public slots:
     void cleanBatteriesState();
     void stackedWidgetIndexChanged(int index);
     void on_action_Modbus_triggered();
+    void handleError(QSerialPort::SerialPortError error);
+    void stageSwitcher();
     void on_action_pdf_triggered();
 
 public: // Deviations page: the containers of groups 1..6 in order. The exchange's start and stop
@@ -99,6 +119,9 @@ public: // Deviations page: the containers of groups 1..6 in order. The exchange
     const QList<GroupContainerWidget*>& deviationContainers() const { return groupContainers; }
     void setDeviationChartsRunning(bool running);
     void repaintDeviationCharts();
+
+private slots:
+    void readModbusAnswer();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -141,6 +164,46 @@ private:
     QVBoxLayout* derivLayout = nullptr;
     bool nativeRunning = false;
     Settings settings;
+
+    // The Modbus exchange (ModbusExchange.cpp).
+    void sendModbusRequest(quint8 slave, quint16 start, quint16 count);
+    void openSerialPort();
+    void closeSerialPort();
+    bool takeTurnDevice();
+    void declareDeviceSilent();
+    void finishDeviceTurn();
+    void applyRegisterTable(int group);
+    void advanceDevice();
+    void showSilentDevices();
+    void pauseModbusExchange();
+    void repaintGroupCharts(int group);
+    int delayAfterAnswer() const;
+
+    QSerialPort* serialPort = nullptr;
+    QTimer* stageTimer = nullptr;
+    ModbusMasterState modbusState{};
+    QByteArray answerBuffer;
+    quint16 deviceRegisters[6][1024] = {};
+    int registerFill = 0;
+    int stage = 0;
+    int lastSentStage = 0;
+    int repeatCount = 0;
+    // The group whose device is asked (1..6) and the address it is asked at.
+    int currentDevice = 1;
+    int currentAddress = -1;
+    // Groups whose device went silent, with the address that was asked.
+    std::set<int> silentDevices;
+    QMap<int, int> silentAddresses;
+    // A request was sent and neither answered nor timed out: only then are bytes judged.
+    bool answerAwaited = false;
+    bool modbusPaused = false;
+    // When the current request was last sent, and its first send that timed out (-1: none):
+    // a late answer to it may still be followed by the answers to the later sends.
+    QElapsedTimer exchangeClock;
+    qint64 lastSendAt = 0;
+    qint64 firstOwedSendAt = -1;
+    QSet<const Battery*> measuredThisTurn;
+    ModbusMessageBoxes modbusBoxes;
 
     static QLabel* rowLabels[16];
     static QLabel* columnLabels[8];
