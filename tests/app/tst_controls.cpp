@@ -99,6 +99,7 @@ private slots:
     void exitQuestion_data();
     void exitQuestion();
     void modbusStartStopThroughTheButton();
+    void manualMissingBesideTheProgram();
 };
 
 void TestControls::groupSelection()
@@ -296,6 +297,19 @@ void TestControls::modbusStartStopThroughTheButton()
     QCOMPARE(first->state(), 0);
     QCOMPARE(first->voltage(), 12.34);
     QCOMPARE(first->widget()->voltageLabel()->text(), QString("--,-- B"));
+}
+
+void TestControls::manualMissingBesideTheProgram()
+{
+    // The test program's folder holds no manual: the menu says which file it looked for.
+    Rig rig;
+    const QString path =
+        QDir::cleanPath(QCoreApplication::applicationDirPath() + "/ORVIK-Monitor_manual.pdf");
+    QVERIFY(!QFile::exists(path));
+    rig.ui()->action_pdf->trigger();
+    QCOMPARE(rig.messages.size(), 1);
+    QCOMPARE(rig.messages[0].icon, QMessageBox::Warning);
+    QCOMPARE(rig.messages[0].text, "Невозможно открыть файл `" + path + "`. Файл не существует!");
 }
 
 QTEST_MAIN(TestControls)
