@@ -75,14 +75,20 @@ void MainWindow::setGroupsRunningLook(bool running)
 
 void MainWindow::on_pb_stop_start_clicked()
 {
-    if (!modbusMode)
-        nativeRunning ? stopNative() : startNative();
+    if (modbusMode) {
+        if (modbusRunning)
+            stopModbus();
+        else
+            startModbus();
+        return;
+    }
+    nativeRunning ? stopNative() : startNative();
 }
 
 void MainWindow::startNative()
 {
     setControlsLocked(true);
-    modbusRunning = false;
+    stopModbusExchange();
 
     const int index = ui->cmb_com->currentIndex();
     if (index < 0 || index >= int(comPorts.size())) {

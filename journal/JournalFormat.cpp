@@ -73,9 +73,15 @@ QDateTime parseTime(const QStringRef& clock, const QStringRef& date)
     return QLocale::c().toDateTime(clock + QLatin1Char(' ') + date, kFileTimeFormat);
 }
 
+// The file holds two-digit indices and one-digit groups. Far larger numbers are not the
+// program's and would overflow the battery number arithmetic: they read as 0, like any
+// text that is not a number.
+constexpr int kLargestIndex = 99999;
+
 int toInt(const QStringRef& text)
 {
-    return text.toInt(nullptr, 10); // 0 when not a number
+    const int value = text.toInt(nullptr, 10); // 0 when not a number
+    return value >= -kLargestIndex && value <= kLargestIndex ? value : 0;
 }
 
 double toDouble(const QStringRef& text)

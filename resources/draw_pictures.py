@@ -45,6 +45,11 @@ def animation(name, color):
     frames = []
     for i in range(6):
         frame = battery(pale(color, i, 6), background=(255, 255, 255, 255)).convert("RGB")
+        # The encoder stores only the changed rectangle of a frame; two corner pixels that
+        # differ invisibly from frame to frame keep every frame full size (70 x 60 at 0,0).
+        shade = (255, 255, 255) if i % 2 == 0 else (254, 254, 254)
+        frame.putpixel((0, 0), shade)
+        frame.putpixel((W - 1, H - 1), shade)
         frames.append(frame.convert("P", palette=Image.ADAPTIVE, colors=64))
     frames[0].save(os.path.join(HERE, name), save_all=True, append_images=frames[1:],
                    duration=10, loop=0, disposal=3, optimize=False)

@@ -24,9 +24,9 @@ if [ "${1:-}" = "--modbus" ]; then
 fi
 scripts/setup-deps
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)" --target orvik-monitor
-run=build/run
-[ "$mode" = modbus ] && run=build/run-modbus
+cmake --build build -j "$(nproc)" --target orvik-monitor manual
+run=${ORVIK_RUN_DIR:-build/run}
+[ "$mode" = modbus ] && run=${ORVIK_RUN_DIR:-build/run-modbus}
 mkdir -p "$run"
 cd "$run"
 echo "demo: running in $(pwd)"
@@ -51,12 +51,38 @@ write_modbus_settings() {
   echo '</settings>'
 }
 
+# Native mode on the simulator's line: modules 0..5 are groups 1..6.
+write_native_settings() {
+  echo '<!DOCTYPE settings>'
+  echo '<settings>'
+  echo " <com_port>$1</com_port>"
+  echo ' <mode>false</mode>'
+  local msd mkp
+  for msd in 0 1 2 3 4 5; do
+    for mkp in $(seq 0 7); do
+      echo " <group_id msd=\"$msd\" mkp=\"$mkp\">$((msd + 1))</group_id>"
+    done
+  done
+  echo '</settings>'
+}
+
+# The sounds and the manual next to the journal, as an installed program has them.
+for f in warning.wav crash.wav ORVIK-Monitor_manual.pdf; do
+  [ -e "$f" ] || cp "$root/build/$f" .
+done
+
 line="$(pwd)/orvik-sim.tty"
 control="$(pwd)/orvik-sim.ctl"
 sim_mode=()
+# One battery drifts away from its group: warning after two sweeps, emergency after three.
+default_sim_args="--drift 0:3:volt --drift-step 0.7 --drift-max 2.0"
 if [ "$mode" = modbus ]; then
   sim_mode=(--modbus)
+  default_sim_args="--drift 1:3:volt --drift-step 0.7 --drift-max 2.0"
+
   [ -e settings.xml ] || write_modbus_settings "$line" >settings.xml
+else
+  [ -e settings.xml ] || write_native_settings "$line" >settings.xml
 fi
 
 if [ "${ORVIK_NO_SIM:-0}" = 1 ]; then
@@ -65,7 +91,7 @@ fi
 
 rm -f "$line"
 # shellcheck disable=SC2086 # the options are meant to split
-/usr/bin/python3 "$root/tools/orvik-sim" "${sim_mode[@]}" --link "$line" --control "$control" ${ORVIK_SIM_ARGS:-} \
+/usr/bin/python3 "$root/tools/orvik-sim" "${sim_mode[@]}" --link "$line" --control "$control" ${ORVIK_SIM_ARGS:-$default_sim_args} \
   >orvik-sim.out 2>orvik-sim.log &
 sim=$!
 # shellcheck disable=SC2317 # called by the trap
@@ -82,6 +108,7 @@ for _ in $(seq 100); do
 done
 [ -e "$line" ] || { echo "demo: the simulator did not come up" >&2; exit 1; }
 echo "demo: simulator on $(head -n1 orvik-sim.out) as $line, faults to $control"
+echo "demo: press «Старт»; battery 4 of group 1 drifts into a warning and then an emergency"
 
 status=0
 "$root/build/orvik-monitor" --port "$line" "$@" || status=$?

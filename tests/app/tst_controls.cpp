@@ -3,6 +3,7 @@
 #include "app/MainWindow.h"
 #include "app/MainWindowForm.h"
 #include "app/ProgramMode.h"
+#include "config/GroupsSettingsWindow.h"
 #include "core/Battery.h"
 #include "widgets/GroupContainerWidget.h"
 #include "widgets/MKPWidget.h"
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -96,6 +98,8 @@ private slots:
     void failedStartUnlocks();
     void exitQuestion_data();
     void exitQuestion();
+    void modbusStartStopThroughTheButton();
+    void manualMissingBesideTheProgram();
 };
 
 void TestControls::groupSelection()
@@ -251,6 +255,61 @@ void TestControls::exitQuestion()
     QCOMPARE(no, QString("Отмена"));
     QCOMPARE(closed, leave);
     QCOMPARE(rig.window->isVisible(), !leave);
+}
+
+void TestControls::modbusStartStopThroughTheButton()
+{
+    QTemporaryDir simDir;
+    const QString link = simDir.filePath("sim.tty");
+    QProcess sim;
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sim.start("/usr/bin/python3", {ORVIK_SOURCE_DIR "/tools/orvik-sim", "--modbus", "--addresses", "1",
+                                   "--link", link, "--set", "1:0:1234:215"});
+    QVERIFY(sim.waitForStarted());
+    QVERIFY(sim.waitForReadyRead(15000));
+    auto stopSim = qScopeGuard([&] {
+        sim.kill();
+        sim.waitForFinished();
+    });
+
+    Rig rig({link});
+    QCOMPARE(rig.ui()->cmb_com->currentText(), link);
+    rig.ui()->action_Modbus->trigger();
+    QVERIFY(modbusMode);
+    GroupsSettingsWindow::setGroupModbusAddress(1, 1);
+    rig.window->settingsPage()->updateModbusAddressList();
+
+    QTest::mouseClick(rig.ui()->pb_stop_start, Qt::LeftButton);
+    QVERIFY(rig.window->isModbusRunning());
+    QCOMPARE(rig.ui()->pb_stop_start->text(), QString("Стоп"));
+    QVERIFY(!rig.ui()->cmb_com->isEnabled());
+    QVERIFY(!rig.ui()->menuModbus_mode->menuAction()->isEnabled());
+    Battery* first = rig.battery(0);
+    QTRY_COMPARE_WITH_TIMEOUT(first->widget()->voltageLabel()->text(), QString("12,34 B"), 15000);
+    QCOMPARE(first->widget()->temperatureLabel()->text(), QString("21,5 °C"));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.window->exchangeStatus()->text(), QString("обмен по modbus: ок"), 15000);
+
+    QTest::mouseClick(rig.ui()->pb_stop_start, Qt::LeftButton);
+    QVERIFY(!rig.window->isModbusRunning());
+    QCOMPARE(rig.ui()->pb_stop_start->text(), QString("Старт"));
+    QVERIFY(rig.ui()->cmb_com->isEnabled());
+    // The Modbus stop zeroes the states and keeps the readings.
+    QCOMPARE(first->state(), 0);
+    QCOMPARE(first->voltage(), 12.34);
+    QCOMPARE(first->widget()->voltageLabel()->text(), QString("--,-- B"));
+}
+
+void TestControls::manualMissingBesideTheProgram()
+{
+    // The test program's folder holds no manual: the menu says which file it looked for.
+    Rig rig;
+    const QString path =
+        QDir::cleanPath(QCoreApplication::applicationDirPath() + "/ORVIK-Monitor_manual.pdf");
+    QVERIFY(!QFile::exists(path));
+    rig.ui()->action_pdf->trigger();
+    QCOMPARE(rig.messages.size(), 1);
+    QCOMPARE(rig.messages[0].icon, QMessageBox::Warning);
+    QCOMPARE(rig.messages[0].text, "Невозможно открыть файл `" + path + "`. Файл не существует!");
 }
 
 QTEST_MAIN(TestControls)

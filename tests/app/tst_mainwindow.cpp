@@ -1,4 +1,5 @@
 // The main window as the operator first sees it: form, groups, mode display.
+#include "../common/WindowInFolder.h"
 #include "app/MainWindow.h"
 #include "app/MainWindowForm.h"
 #include "app/ProgramMode.h"
@@ -21,37 +22,6 @@
 #include <memory>
 
 namespace {
-// Runs the window in a fresh working directory holding the given settings file.
-struct WindowInFolder
-{
-    QTemporaryDir dir;
-    QString previous = QDir::currentPath();
-    std::unique_ptr<MainWindow> window;
-
-    explicit WindowInFolder(const QByteArray& settingsXml = QByteArray())
-    {
-        if (!settingsXml.isNull()) {
-            QFile f(dir.filePath("settings.xml"));
-            f.open(QIODevice::WriteOnly);
-            f.write(settingsXml);
-        }
-        QDir::setCurrent(dir.path());
-        window = std::make_unique<MainWindow>();
-        MainWindow::instance = window.get();
-    }
-    ~WindowInFolder()
-    {
-        MainWindow::instance = nullptr;
-        window.reset();
-        QDir::setCurrent(previous);
-    }
-    MainWindowForm* ui() const { return window->form(); }
-};
-
-QByteArray settingsWith(const QByteArray& children)
-{
-    return "<!DOCTYPE settings>\n<settings>\n" + children + "</settings>\n";
-}
 
 template <typename T> T* child(QWidget* w, const char* name)
 {
@@ -121,17 +91,18 @@ void TestMainWindow::defaultsWithoutSettings()
     QCOMPARE(w.window->windowTitle(), QString("ОРВИК-Монитор, версия 1.2"));
     QCOMPARE(w.window->objectName(), QString("MainWindow"));
     QVERIFY(!modbusMode);
-    QCOMPARE(w.ui()->menuModbus_mode->title(), QString("Текущий режим: ОРВИК-x"));
-    QVERIFY(!w.ui()->action_Modbus->isChecked());
-    QCOMPARE(w.ui()->action_Modbus->text(), QString("Режим Modbus"));
-    QCOMPARE(w.ui()->menuAbout->title(), QString("О программе"));
-    QCOMPARE(w.ui()->menu->title(), QString("Помощь"));
-    QCOMPARE(w.ui()->action_pdf->text(), QString("Открыть pdf-файл документации"));
-    QVERIFY(w.ui()->rb_values->isChecked());
-    QVERIFY(w.ui()->rb_no_group->isChecked());
-    QCOMPARE(w.ui()->stacked_widget->currentWidget(), static_cast<QWidget*>(w.ui()->mkp_scroll));
-    QCOMPARE(w.ui()->stacked_widget->indexOf(w.ui()->deriv_container_scroll), 1);
-    QVERIFY(!w.ui()->logoImage->pixmap(Qt::ReturnByValue).isNull());
+    QCOMPARE(w.window->form()->menuModbus_mode->title(), QString("Текущий режим: ОРВИК-x"));
+    QVERIFY(!w.window->form()->action_Modbus->isChecked());
+    QCOMPARE(w.window->form()->action_Modbus->text(), QString("Режим Modbus"));
+    QCOMPARE(w.window->form()->menuAbout->title(), QString("О программе"));
+    QCOMPARE(w.window->form()->menu->title(), QString("Помощь"));
+    QCOMPARE(w.window->form()->action_pdf->text(), QString("Открыть pdf-файл документации"));
+    QVERIFY(w.window->form()->rb_values->isChecked());
+    QVERIFY(w.window->form()->rb_no_group->isChecked());
+    QCOMPARE(w.window->form()->stacked_widget->currentWidget(),
+             static_cast<QWidget*>(w.window->form()->mkp_scroll));
+    QCOMPARE(w.window->form()->stacked_widget->indexOf(w.window->form()->deriv_container_scroll), 1);
+    QVERIFY(!w.window->form()->logoImage->pixmap(Qt::ReturnByValue).isNull());
 
     const auto& rows = w.window->rows();
     QCOMPARE(rows.size(), 16);
@@ -161,8 +132,8 @@ void TestMainWindow::groupsFromSettings()
                                   "<group_id msd=\"3\" mkp=\"0\">2</group_id>"
                                   "<group_id msd=\"15\" mkp=\"7\">6</group_id>"));
     QVERIFY(modbusMode);
-    QCOMPARE(w.ui()->menuModbus_mode->title(), QString("Текущий режим: Modbus"));
-    QVERIFY(w.ui()->action_Modbus->isChecked());
+    QCOMPARE(w.window->form()->menuModbus_mode->title(), QString("Текущий режим: Modbus"));
+    QVERIFY(w.window->form()->action_Modbus->isChecked());
     const auto& groups = w.window->batteryGroups();
     QCOMPARE(groups[2]->batteryCount(), 2);
     QCOMPARE(groups[2]->batteryAt(0)->id(), 3); // in battery order
@@ -178,7 +149,7 @@ void TestMainWindow::storedPortNotPresent()
 {
     WindowInFolder w(settingsWith("<com_port>ttyNOPE9</com_port>"));
     // Ports come with the native link; the selector keeps its first item (none here).
-    QCOMPARE(w.ui()->cmb_com->currentIndex(), w.ui()->cmb_com->count() > 0 ? 0 : -1);
+    QCOMPARE(w.window->form()->cmb_com->currentIndex(), w.window->form()->cmb_com->count() > 0 ? 0 : -1);
     QCOMPARE(w.window->settingsRecord().comPort(), QString("ttyNOPE9"));
 }
 
@@ -246,13 +217,13 @@ void TestMainWindow::applyModeSwitchesDisplay()
     WindowInFolder w;
     w.window->show();
     applyMode(true);
-    QCOMPARE(w.ui()->menuModbus_mode->title(), QString("Текущий режим: Modbus"));
-    QVERIFY(w.ui()->action_Modbus->isChecked());
+    QCOMPARE(w.window->form()->menuModbus_mode->title(), QString("Текущий режим: Modbus"));
+    QVERIFY(w.window->form()->action_Modbus->isChecked());
     QVERIFY(w.window->exchangeStatus()->isVisible());
     QVERIFY(!modbusMode); // applyMode shows the mode, it does not set it
     applyMode(false);
-    QCOMPARE(w.ui()->menuModbus_mode->title(), QString("Текущий режим: ОРВИК-x"));
-    QVERIFY(!w.ui()->action_Modbus->isChecked());
+    QCOMPARE(w.window->form()->menuModbus_mode->title(), QString("Текущий режим: ОРВИК-x"));
+    QVERIFY(!w.window->form()->action_Modbus->isChecked());
     QVERIFY(!w.window->retryStatus()->isVisible());
 }
 
@@ -260,7 +231,8 @@ void TestMainWindow::aboutShowsBuildStamp()
 {
     WindowInFolder w;
     const QRegularExpression stamp("^Build [A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}$");
-    QVERIFY2(stamp.match(w.ui()->menu_about->text()).hasMatch(), qPrintable(w.ui()->menu_about->text()));
+    QVERIFY2(stamp.match(w.window->form()->menu_about->text()).hasMatch(),
+             qPrintable(w.window->form()->menu_about->text()));
 }
 
 void TestMainWindow::startAndCloseWriteNoFile()

@@ -21,11 +21,13 @@ public:
             return false;
         }
         dir = std::make_unique<QTemporaryDir>();
-        QFile::setPermissions(dir->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(dir->path(),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         qputenv("XDG_RUNTIME_DIR", dir->path().toLocal8Bit());
         qputenv("PULSE_RUNTIME_PATH", (dir->path() + "/pulse").toLocal8Bit());
-        const int rc = run("pulseaudio", {"-D", "--exit-idle-time=-1", "-n", "--load=module-null-sink sink_name=nul",
-                                          "--load=module-native-protocol-unix"});
+        const int rc =
+            run("pulseaudio", {"-D", "--exit-idle-time=-1", "-n", "--load=module-null-sink sink_name=nul",
+                               "--load=module-native-protocol-unix"});
         for (int i = 0; i < 50; ++i) {
             if (run("pactl", {"info"}) == 0) {
                 run("pactl", {"set-default-sink", "nul"});

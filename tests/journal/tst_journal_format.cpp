@@ -51,6 +51,8 @@ private slots:
     void keepsOnlyTheNewest();
     void numbersThatAreNotRead_data();
     void numbersThatAreNotRead();
+    void indicesFromTheFile_data();
+    void indicesFromTheFile();
 };
 
 void TestJournalFormat::paragraph_data()
@@ -291,6 +293,46 @@ void TestJournalFormat::keepsOnlyTheNewest()
     QCOMPARE(back.events.size(), 3);
     QCOMPARE(back.events[0].msdIndex(), 7);
     QCOMPARE(back.events[2].msdIndex(), 9);
+}
+
+void TestJournalFormat::indicesFromTheFile_data()
+{
+    QTest::addColumn<QStringList>("texts"); // group, row, position as in the file
+    QTest::addColumn<int>("groupNumber");
+    QTest::addColumn<int>("msdIndex");
+    QTest::addColumn<int>("mkpIndex");
+    QTest::newRow("as written") << QStringList{"2", "03", "05"} << 2 << 3 << 4;
+    QTest::newRow("negative") << QStringList{"-1", "-7", "-3"} << -1 << -7 << -4;
+    QTest::newRow("largest read") << QStringList{"99999", "99999", "99999"} << 99999 << 99999 << 99998;
+    QTest::newRow("smallest read") << QStringList{"-99999", "-99999", "-99999"} << -99999 << -99999
+                                   << -100000;
+    QTest::newRow("one past the largest") << QStringList{"100000", "100000", "100000"} << 0 << 0 << -1;
+    QTest::newRow("largest int") << QStringList{"2147483647", "2147483647", "2147483647"} << 0 << 0 << -1;
+    QTest::newRow("smallest int") << QStringList{"-2147483648", "-2147483648", "-2147483648"} << 0 << 0 << -1;
+    QTest::newRow("past int") << QStringList{"99999999999", "99999999999", "99999999999"} << 0 << 0 << -1;
+}
+
+// Indices far outside what the program writes must overflow neither on the way in nor in the
+// battery number and the exported paragraph made from them.
+void TestJournalFormat::indicesFromTheFile()
+{
+    QFETCH(QStringList, texts);
+    QFETCH(int, groupNumber);
+    QFETCH(int, msdIndex);
+    QFETCH(int, mkpIndex);
+    const QString paragraph = QString(kGood)
+                                  .replace("Группа 2 ", "Группа " + texts[0] + " ")
+                                  .replace("МСД 03 ", "МСД " + texts[1] + " ")
+                                  .replace("МКП 05 ", "МКП " + texts[2] + " ");
+    const JournalFormat::ReadBack back =
+        JournalFormat::readBack(fileWith({paragraph}), AlarmThresholds(), 10);
+    QCOMPARE(back.events.size(), 1);
+    const Event& e = back.events[0];
+    QCOMPARE(e.groupNumber(), groupNumber);
+    QCOMPARE(e.msdIndex(), msdIndex);
+    QCOMPARE(e.mkpIndex(), mkpIndex);
+    QCOMPARE(e.batteryNumber(), msdIndex * 8 + mkpIndex + 1);
+    QVERIFY(JournalFormat::toHtml(e).contains(QString::number(mkpIndex + 1) + " Начало "));
 }
 
 QTEST_GUILESS_MAIN(TestJournalFormat)

@@ -1,8 +1,9 @@
 // The port selector of the main window: the system's ports, then those named with --port.
+#include "../common/WindowInFolder.h"
 #include "FakeTtyTable.h"
 #include "app/MainWindow.h"
-#include "core/Battery.h"
 #include "app/MainWindowForm.h"
+#include "core/Battery.h"
 
 #include <QComboBox>
 #include <QProcess>
@@ -24,35 +25,14 @@ private slots:
 };
 
 namespace {
-struct WindowInFolder
+QStringList itemsOf(const WindowInFolder& w)
 {
-    QTemporaryDir dir;
-    QString previous = QDir::currentPath();
-    std::unique_ptr<MainWindow> window;
+    QStringList texts;
+    for (int i = 0; i < w.window->form()->cmb_com->count(); ++i)
+        texts.append(w.window->form()->cmb_com->itemText(i));
+    return texts;
+}
 
-    explicit WindowInFolder(const QByteArray& settingsXml = QByteArray())
-    {
-        if (!settingsXml.isNull()) {
-            QFile f(dir.filePath("settings.xml"));
-            f.open(QIODevice::WriteOnly);
-            f.write(settingsXml);
-        }
-        QDir::setCurrent(dir.path());
-        window = std::make_unique<MainWindow>();
-    }
-    ~WindowInFolder()
-    {
-        window.reset();
-        QDir::setCurrent(previous);
-    }
-    QStringList items() const
-    {
-        QStringList texts;
-        for (int i = 0; i < window->form()->cmb_com->count(); ++i)
-            texts.append(window->form()->cmb_com->itemText(i));
-        return texts;
-    }
-};
 } // namespace
 
 void TestPortSelector::cleanup()
@@ -96,7 +76,7 @@ void TestPortSelector::selector()
     MainWindow::serialPortTableRoot = table.root();
     MainWindow::extraComPorts = extra;
     WindowInFolder w;
-    QCOMPARE(w.items(), items);
+    QCOMPARE(itemsOf(w), items);
     QCOMPARE(static_cast<int>(w.window->comPortList().size()), items.size());
     for (int i = 0; i < items.size(); ++i)
         QCOMPARE(w.window->comPortList()[static_cast<size_t>(i)]->portName(), paths[i]);

@@ -1,5 +1,6 @@
 // The deviations page: group containers, the content widget with its trailing spacer, the
 // scroll area that widens for the widest group, and the page as the main window builds it.
+#include "../common/WindowInFolder.h"
 #include "app/MainWindow.h"
 #include "app/MainWindowForm.h"
 #include "config/AlarmThresholds.h"
@@ -90,29 +91,6 @@ struct Page
 };
 
 // Runs the main window in a fresh working directory holding the given settings file.
-struct WindowInFolder
-{
-    QTemporaryDir dir;
-    QString previous = QDir::currentPath();
-    std::unique_ptr<MainWindow> window;
-
-    explicit WindowInFolder(const QByteArray& settingsXml)
-    {
-        QFile f(dir.filePath("settings.xml"));
-        if (f.open(QIODevice::WriteOnly))
-            f.write(settingsXml);
-        f.close();
-        QDir::setCurrent(dir.path());
-        window = std::make_unique<MainWindow>();
-        MainWindow::instance = window.get();
-    }
-    ~WindowInFolder()
-    {
-        MainWindow::instance = nullptr;
-        window.reset();
-        QDir::setCurrent(previous);
-    }
-};
 
 // Batteries 0..(count - 1) in group 1, then one battery each in groups 2..6.
 QByteArray settingsWithLargeGroup(int count)

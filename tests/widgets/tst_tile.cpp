@@ -108,6 +108,13 @@ void TestTile::animationsAsDescribed()
         const quint8 packed = quint8(gif[at + 3]);
         QCOMPARE((packed >> 2) & 7, 3);
         QCOMPARE(quint8(gif[at + 4]) | (quint8(gif[at + 5]) << 8), 1);
+        // Full size at 0,0: a partial frame over "restore to previous" shows black corners.
+        auto word = [&](int i) { return quint8(gif[i]) | (quint8(gif[i + 1]) << 8); };
+        QCOMPARE(quint8(gif[at + 8]), quint8(0x2c));
+        QCOMPARE(word(at + 9), 0);
+        QCOMPARE(word(at + 11), 0);
+        QCOMPARE(word(at + 13), 70);
+        QCOMPARE(word(at + 15), 60);
         ++frames;
     }
     QCOMPARE(frames, 6);
@@ -117,6 +124,7 @@ void TestTile::animationsAsDescribed()
     for (int i = 0; i < 6; ++i) {
         images << reader.read();
         QCOMPARE(images.last().size(), QSize(70, 60));
+        QVERIFY(images.last().pixelColor(0, 30).lightness() > 240); // white beside the body
     }
     // The body fades from saturated to pale, frame by frame.
     for (int i = 1; i < 6; ++i) {
