@@ -92,6 +92,13 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
             Qt::QueuedConnection);
     connect(this, SIGNAL(addJournalEvent(Battery*, bool, bool, bool)), journal,
             SLOT(addEvent(Battery*, bool, bool, bool)), Qt::DirectConnection);
+    // A full disk must not pass unnoticed: the events wait in memory until it takes them.
+    connect(journal, &Journal::fileWriteTrouble, this, [this](bool failing) {
+        if (failing)
+            ui->statusBar->showMessage(tr("Журнал не записывается на диск, события ждут в памяти"));
+        else
+            ui->statusBar->clearMessage();
+    });
 
     groupsSettingsWindow = new GroupsSettingsWindow();
     groupsSettingsWindow->setSettings(&settings);

@@ -61,6 +61,7 @@ public:
     QLabel* exchangeStatus() const { return exchangeStatusLabel; }
     QLabel* retryStatus() const { return retryStatusLabel; }
     GroupsSettingsWindow* settingsPage() const { return groupsSettingsWindow; }
+    Journal* alarmJournal() const { return journal; }
 
     // Row labels of the tile grid follow the mode; the corner keeps its first text.
     void relabelRows();

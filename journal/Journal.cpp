@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QThread>
+#include <QTimer>
 
 namespace {
 // Sizes are compared in units of 2^20 bytes.
@@ -84,11 +85,22 @@ void Journal::writePending()
         batch.swap(m_pending);
         m_writeScheduled = false;
     }
-    if (batch.isEmpty())
-        return;
     {
         std::lock_guard<std::mutex> lock(m_fileMutex);
+        if (batch.isEmpty() && m_unwritten.isEmpty())
+            return;
+        const bool wasFailing = !m_unwritten.isEmpty();
         writeBatch(batch);
+        const bool failing = !m_unwritten.isEmpty();
+        if (failing && !m_retryScheduled && QThread::currentThread() == m_thread) {
+            m_retryScheduled = true;
+            QTimer::singleShot(retryMs, this, [this] {
+                m_retryScheduled = false;
+                writePending();
+            });
+        }
+        if (failing != wasFailing)
+            emit fileWriteTrouble(failing);
     }
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);
@@ -105,13 +117,23 @@ void Journal::writeBatch(const QVector<Pending>& batch)
 {
     // Paragraphs go to the file together, split only where the size limit is crossed: the
     // paragraph that takes the file over the limit is the last one before a rotation.
-    QByteArray chunk;
-    double limit = 0.0;
+    // What the file refused before goes first, so the order on disk stays the order of events.
+    QByteArray chunk = m_unwritten;
+    double limit = m_unwrittenLimit;
+    m_unwritten.clear();
+    bool refused = false;
     qint64 sizeBefore = m_file.isKnownIntact() ? m_file.size() : -1;
     const auto flush = [&] {
         if (chunk.isEmpty())
             return;
-        m_file.append(chunk); // on failure the events stay in memory and are still shown
+        if (refused || !m_file.append(chunk)) {
+            // The rest of the batch waits with it rather than knocking on a full disk again.
+            refused = true;
+            m_unwrittenLimit = limit;
+            keepUnwritten(chunk);
+            chunk.clear();
+            return;
+        }
         chunk.clear();
         const qint64 size = m_file.size();
         if (size >= 0 && double(size) * kBytesToMegabytes > limit)
@@ -129,6 +151,15 @@ void Journal::writeBatch(const QVector<Pending>& batch)
             flush();
     }
     flush();
+}
+
+void Journal::keepUnwritten(const QByteArray& chunk)
+{
+    m_unwritten += chunk;
+    if (m_unwritten.size() <= unwrittenKeptBytes)
+        return;
+    const int cut = m_unwritten.indexOf('\n', m_unwritten.size() - unwrittenKeptBytes);
+    m_unwritten.remove(0, cut < 0 ? m_unwritten.size() : cut + 1);
 }
 
 void Journal::exportPdf(int count)

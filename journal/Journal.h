@@ -57,6 +57,9 @@ public:
 
 signals:
     void updateJournalWidget(Event event);
+    // The file could not take events (disk full, no permission): they wait in memory and
+    // are tried again; `failing` turns false once everything waiting is on disk.
+    void fileWriteTrouble(bool failing);
 
 public slots:
     // Takes the battery's values on the calling thread, which must own the battery (the
@@ -74,6 +77,12 @@ private:
         double journalSize = 0.0;
     };
     void writeBatch(const QVector<Pending>& batch);
+    void keepUnwritten(const QByteArray& chunk);
+
+    static constexpr int retryMs = 5000;
+    // Paragraphs the file refused, oldest first, bounded so a disk that never comes back
+    // cannot eat the memory (the oldest go first; every event stays on the page).
+    static constexpr int unwrittenKeptBytes = 8 * 1024 * 1024;
 
     QThread* m_thread = nullptr;
     Settings* m_settings = nullptr;
@@ -82,6 +91,9 @@ private:
 
     // Held while the files are written.
     std::mutex m_fileMutex;
+    QByteArray m_unwritten;
+    double m_unwrittenLimit = 0.0;
+    bool m_retryScheduled = false;
     // Guards the hand-over queue and the kept events.
     mutable std::mutex m_queueMutex;
     QVector<Pending> m_pending;

@@ -252,6 +252,27 @@ bool ComPort::setParity(Parity parity)
     return false;
 }
 
+void ComPort::discardInput()
+{
+    QMutexLocker locker(&m_lock);
+    if (m_isOpen)
+        m_line->discardInput();
+}
+
+void ComPort::discardUntilQuiet(int quietMs, int maxMs)
+{
+    QMutexLocker locker(&m_lock);
+    if (!m_isOpen)
+        return;
+    std::uint8_t scratch[256];
+    for (int waited = 0; waited < maxMs; waited += quietMs) {
+        std::size_t received = 0;
+        if (m_line->read(scratch, sizeof scratch, quietMs, received) != 0 || received == 0)
+            break;
+    }
+    m_line->discardInput();
+}
+
 bool ComPort::write(const std::uint8_t* buffer, std::uint32_t count)
 {
     QMutexLocker locker(&m_lock);

@@ -48,6 +48,14 @@ public:
     // Sends byte 0 in mark parity, pauses, then every further byte alone in space parity.
     // A failed byte closes and reopens the port. A count of 0 sends nothing and fails.
     bool write(const std::uint8_t* buffer, std::uint32_t count);
+    // Drops whatever arrived and was not read: a late answer or noise left over from the
+    // previous exchange. A line that fails here fails the next write as well.
+    void discardInput();
+    // As discardInput, after the line has carried nothing for quietMs (at most maxMs in all):
+    // the rest of a garbled answer may still be on its way.
+    void discardUntilQuiet(int quietMs = quietGapMs, int maxMs = quietWaitMaxMs);
+    static constexpr int quietGapMs = 15;
+    static constexpr int quietWaitMaxMs = 150;
     // errno-style code of the last failed step, 0 when none; reading it clears it.
     std::uint32_t lastError();
     QString portName();

@@ -199,6 +199,13 @@ int PosixSerialLine::read(std::uint8_t* data, std::size_t count, int timeoutMs, 
     return 0;
 }
 
+int PosixSerialLine::discardInput()
+{
+    if (fd < 0)
+        return EBADF;
+    return ::tcflush(fd, TCIFLUSH) == 0 ? 0 : errno;
+}
+
 void PosixSerialLine::pause(int ms)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));

@@ -20,6 +20,7 @@ public:
     int drain(int timeoutMs) override;
     int write(const std::uint8_t* data, std::size_t count, int timeoutMs) override;
     int read(std::uint8_t* data, std::size_t count, int timeoutMs, std::size_t& received) override;
+    int discardInput() override;
     void pause(int ms) override;
 
     // Device numbers of pseudo-terminals: UNIX98 masters and slaves, and the legacy BSD slaves.

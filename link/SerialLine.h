@@ -34,5 +34,8 @@ public:
     // received tells how many arrived, also on failure.
     virtual int read(std::uint8_t* data, std::size_t count, int timeoutMs, std::size_t& received) = 0;
 
+    // Throws away bytes received and not yet read.
+    virtual int discardInput() = 0;
+
     virtual void pause(int ms) = 0;
 };

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QEventLoop>
+#include <QScopeGuard>
 #include <QThread>
 #include <QTimer>
 
@@ -77,11 +78,25 @@ void WorkerObject::applyKeepRule(int module, const MsdData& entry)
 
 void WorkerObject::timeoutHandler()
 {
-    if (!port)
+    if (!port || stopRequested)
         return;
-    if (!port->isOpen() && !port->open())
+    // Ticks that came while the last sweep ran are stale: sweeps never pile up behind a slow line.
+    const auto dropStaleTicks =
+        qScopeGuard([this] { QCoreApplication::removePostedEvents(this, QEvent::MetaCall); });
+    if (!port->isOpen() && !port->open()) {
+        // The line is gone (adapter pulled, cable cut): the batteries must show that they
+        // are no longer measured rather than keep their last values.
+        for (int i = 0; i < DevicesGuiData::msdCount; ++i) {
+            sweepData.msd[i].valid = false;
+            sweepData.msd[i].msd_number = static_cast<std::uint32_t>(i);
+            errorCounts[i] = 0;
+        }
+        emit dataArrived(sweepData);
         return;
+    }
 
+    // False after an answer that was garbled or not ours: its rest may still be arriving.
+    bool lineClean = true;
     for (int i = 0; i < DevicesGuiData::msdCount; ++i) {
         NativeFrame::Answer answer{};
         MsdData entry = sweepData.msd[i];
@@ -93,9 +108,16 @@ void WorkerObject::timeoutHandler()
             continue;
         }
         const NativeFrame::Request request = NativeFrame::request(i);
+        // Left over, the tail of a noisy or late answer would shift every later frame.
+        if (lineClean)
+            port->discardInput();
+        else
+            port->discardUntilQuiet();
         std::uint32_t received = 0;
         const bool exchanged = port->write(request.data(), NativeFrame::requestSize) &&
                                port->read(answer.data(), NativeFrame::answerSize, received);
+        lineClean = received == 0 ||
+                    (NativeFrame::isWellFormed(answer) && answer[NativeFrame::moduleByte] == std::uint8_t(i));
         if (!exchanged) {
             if (port->lastError() == 0) {
                 applyKeepRule(i, entry);

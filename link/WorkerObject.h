@@ -3,6 +3,7 @@
 #include "link/DevicesGuiData.h"
 
 #include <QObject>
+#include <atomic>
 #include <cstdint>
 
 class ComPort;
@@ -55,5 +56,7 @@ private:
     DevicesGuiData sweepData;
     std::uint8_t errorCounts[DevicesGuiData::msdCount] = {};
     int period = pollingPeriodMs;
-    bool stopRequested = false;
+    // Set on the GUI thread, read by sweeps: ticks already queued when polling stopped
+    // must not open the port again behind the window's back.
+    std::atomic<bool> stopRequested{false};
 };

@@ -96,7 +96,7 @@ QFont DeviationChart::textFont() const
 void DeviationChart::setRunning(bool running)
 {
     m_running = running;
-    repaint();
+    update();
 }
 
 DeviationChart::BarLayout DeviationChart::barLayout(int batteryCount, int minimumWidth)

@@ -92,8 +92,8 @@ void GroupContainerWidget::setRunning(bool running)
 
 void GroupContainerWidget::repaintCharts()
 {
-    ui->mkp_group_temp_widget->repaint();
-    ui->mkp_group_volt_widget->repaint();
+    ui->mkp_group_temp_widget->update();
+    ui->mkp_group_volt_widget->update();
 }
 
 void GroupContainerWidget::handleChildResize(int width)

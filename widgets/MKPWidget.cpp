@@ -116,7 +116,8 @@ void MKPWidget::setState(int state)
         ui->lb_voltage->setText(tr(kVoltagePlaceholder));
         updateToolTip();
     }
-    repaint();
+    // Queued, not immediate: a sweep changes up to 128 tiles, and one paint pass takes them all.
+    update();
 }
 
 void MKPWidget::setTemperature(double t)
@@ -172,13 +173,13 @@ void MKPWidget::setHighlighted(bool on)
 void MKPWidget::setHideIfUngrouped(bool hide)
 {
     m_hideIfUngrouped = hide;
-    repaint();
+    update();
 }
 
 void MKPWidget::setConfirmed(bool confirmed)
 {
     m_confirmed = confirmed;
-    repaint();
+    update();
 }
 
 void MKPWidget::updateToolTip()

@@ -111,6 +111,12 @@ int RecordingLine::read(std::uint8_t* data, std::size_t count, int timeoutMs, st
     return error;
 }
 
+int RecordingLine::discardInput()
+{
+    pendingInput.clear();
+    return record(QStringLiteral("discard input"));
+}
+
 void RecordingLine::pause(int ms)
 {
     record(QStringLiteral("pause %1").arg(ms));

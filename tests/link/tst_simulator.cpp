@@ -1,5 +1,6 @@
 // The device simulator against the real worker: readings, faults on demand and a line that
 // vanishes and comes back.
+#include "../common/SimulatedLine.h"
 #include "link/ComPort.h"
 #include "link/WorkerObject.h"
 
@@ -11,36 +12,6 @@
 #include <memory>
 
 namespace {
-struct SimulatedLine
-{
-    QTemporaryDir dir;
-    QProcess process;
-    QString link() const { return dir.filePath("line"); }
-    QString control() const { return dir.filePath("control"); }
-
-    bool start(const QStringList& options)
-    {
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start("/usr/bin/python3", QStringList{ORVIK_SOURCE_DIR "/tools/orvik-sim", "--link", link(),
-                                                      "--control", control()} +
-                                              options);
-        return process.waitForStarted(5000) && process.waitForReadyRead(10000) &&
-               process.readLine().trimmed().startsWith("/dev/pts/");
-    }
-    void command(const QByteArray& line)
-    {
-        QFile fifo(control());
-        if (fifo.open(QIODevice::WriteOnly))
-            fifo.write(line + "\n");
-    }
-    ~SimulatedLine()
-    {
-        process.terminate();
-        if (!process.waitForFinished(5000))
-            process.kill();
-    }
-};
-
 struct Sweeper
 {
     ComPort port;
@@ -162,10 +133,13 @@ void TestSimulator::lineVanishesAndReturns()
     for (const MsdData& m : gone->msd)
         QVERIFY(!m.valid);
     QVERIFY(!s.port.isOpen());
-    QVERIFY(!s.sweep());
+    auto stillGone = s.sweep();
+    QVERIFY(stillGone);
+    QVERIFY(!stillGone->msd[0].valid);
+    QVERIFY(!s.port.isOpen());
 
     // Back behind the same link: a later sweep opens it again.
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(line.link()).exists() && s.sweep(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(line.link()).exists() && s.sweep()->msd[0].valid, 5000);
     auto again = s.sweep();
     QVERIFY(again);
     for (const MsdData& m : again->msd)

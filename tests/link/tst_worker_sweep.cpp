@@ -112,7 +112,7 @@ private slots:
     void wrongModuleKeepsOnlyWhileCounting();
     void lineVanishesMidSweep_data();
     void lineVanishesMidSweep();
-    void noPortNoSweep();
+    void missingLineIsNoData();
     void timerConnectedOnce();
 };
 
@@ -275,32 +275,41 @@ void TestWorkerSweep::lineVanishesMidSweep()
         QCOMPARE(data.msd[i].valid, i < validModules);
     QVERIFY2(clock.elapsed() < 3000, "a vanished line must not hold the sweep");
 
-    // The device is gone: the sweep cannot open the port and delivers nothing.
+    // The device is gone: the sweep cannot open the port and says no module answered.
     QTRY_VERIFY(rig.peer.hasVanished());
     if (validModules < 16)
         QVERIFY(!rig.port.isOpen());
     rig.port.close(true);
-    rig.sweep();
-    QCOMPARE(rig.arrived.count(), 1);
+    const DevicesGuiData gone = rig.sweep();
+    QCOMPARE(rig.arrived.count(), 2);
+    for (int i = 0; i < 16; ++i)
+        QVERIFY(!gone.msd[i].valid);
 
     // It comes back behind the same path: the next sweep reopens it.
     rig.peer.vanishAtRequest(0, false);
     QVERIFY(rig.peer.reopen());
     const DevicesGuiData back = rig.sweep();
-    QCOMPARE(rig.arrived.count(), 2);
+    QCOMPARE(rig.arrived.count(), 3);
     for (int i = 0; i < 16; ++i)
         QVERIFY(back.msd[i].valid);
 }
 
-void TestWorkerSweep::noPortNoSweep()
+void TestWorkerSweep::missingLineIsNoData()
 {
     WorkerObject worker;
     QSignalSpy arrived(&worker, &WorkerObject::dataArrived);
     worker.timeoutHandler();
+    QCOMPARE(arrived.count(), 0);
+    // A line that cannot be opened is a sweep in which no module answered.
     ComPort missing(QStringLiteral("/nonexistent/line"), 19200);
     worker.setPort(&missing);
     worker.timeoutHandler();
-    QCOMPARE(arrived.count(), 0);
+    QCOMPARE(arrived.count(), 1);
+    const DevicesGuiData data = arrived.last().at(0).value<DevicesGuiData>();
+    for (int i = 0; i < 16; ++i) {
+        QVERIFY(!data.msd[i].valid);
+        QCOMPARE(data.msd[i].msd_number, std::uint32_t(i));
+    }
 }
 
 void TestWorkerSweep::timerConnectedOnce()

@@ -12,6 +12,7 @@
 #include "widgets/MKPGroupVolt.h"
 #include "widgets/ResizableScrollArea.h"
 
+#include <QApplication>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -27,6 +28,12 @@
 #include <vector>
 
 namespace {
+// The charts paint when the event loop comes round; their width wishes go out then.
+void paintCharts(GroupContainerWidget& c)
+{
+    c.repaintCharts();
+    QApplication::processEvents();
+}
 void settle()
 {
     for (int i = 0; i < 5; ++i)
@@ -172,13 +179,13 @@ void TestDerivPage::containerForwardsChangedWidthsOnce()
     c.show();
     QVERIFY(QTest::qWaitForWindowExposed(&c));
     // Without a group the charts' wishes go nowhere.
-    c.repaintCharts();
+    paintCharts(c);
     QVERIFY(chartSpy.count() >= 1);
     QCOMPARE(spy.count(), 0);
     // Both charts wish 700 on every paint; the container passes it on once.
     c.setGroup(&group);
     for (int i = 0; i < 3; ++i)
-        c.repaintCharts();
+        paintCharts(c);
     QCOMPARE(spy.count(), 1);
     QCOMPARE(spy.at(0), (QList<QVariant>{700, 3}));
     // Ten members running: each chart needs 790.
@@ -189,7 +196,7 @@ void TestDerivPage::containerForwardsChangedWidthsOnce()
     }
     c.setRunning(true);
     QVERIFY(c.voltChart()->isRunning() && c.tempChart()->isRunning());
-    c.repaintCharts();
+    paintCharts(c);
     QCOMPARE(spy.count(), 2);
     QCOMPARE(spy.at(1), (QList<QVariant>{790, 3}));
 }
