@@ -18,7 +18,9 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QPushButton>
+#include <QTemporaryFile>
 #include <QtTest>
+#include <malloc.h>
 #include <mutex>
 
 namespace {
@@ -35,6 +37,14 @@ long residentKiB()
         if (line.startsWith("VmRSS:"))
             return line.mid(6).trimmed().split(' ').first().toLong();
     return -1;
+}
+
+// Bytes the allocator has handed out and not had back, over all its arenas: unlike the
+// resident size, it does not count memory the allocator keeps for later.
+long heapInUseKiB()
+{
+    const struct mallinfo2 m = ::mallinfo2();
+    return long((m.uordblks + m.hblkhd) / 1024);
 }
 
 int openDescriptors()
@@ -78,14 +88,16 @@ void TestSoak::stormForHours()
     connect(
         window, &MainWindow::addJournalEvent, this,
         [&](Battery*, bool, bool, bool intoFile) { handedOver += intoFile ? 1 : 0; }, Qt::DirectConnection);
+    // Kept on disk, not in memory: the soak measures the monitor's heap, not its own.
+    QTemporaryFile writtenLog;
+    QVERIFY(writtenLog.open());
     std::mutex writtenLock;
-    QList<QByteArray> written;
     connect(
         window->alarmJournal(), &Journal::updateJournalWidget, this,
         [&](const Event& e) {
-            const QByteArray paragraph = JournalFormat::encode(JournalFormat::toHtml(e));
+            const QByteArray paragraph = JournalFormat::encode(JournalFormat::toHtml(e)) + '\n';
             std::lock_guard<std::mutex> lock(writtenLock);
-            written << paragraph;
+            writtenLog.write(paragraph);
         },
         Qt::DirectConnection);
     int sweeps = 0;
@@ -103,6 +115,7 @@ void TestSoak::stormForHours()
     {
         qint64 atMs;
         long rssKiB;
+        long heapKiB;
         int fds;
         int events;
     };
@@ -127,7 +140,7 @@ void TestSoak::stormForHours()
         }
         if (now >= nextSample) {
             // Taken while the line is up, so that the port's descriptor is always counted.
-            samples.append({now, residentKiB(), openDescriptors(), handedOver});
+            samples.append({now, residentKiB(), heapInUseKiB(), openDescriptors(), handedOver});
             nextSample = now + 5000;
         }
         if (now >= nextVanish) {
@@ -149,25 +162,34 @@ void TestSoak::stormForHours()
         ++warm;
     QVERIFY2(samples.size() - warm >= 5,
              qPrintable(QString("the storm is too weak: %1 events").arg(handedOver)));
-    long low = samples[warm].rssKiB, high = low;
+    long low = samples[warm].rssKiB, high = low, heapLow = samples[warm].heapKiB, heapHigh = heapLow;
     int fdLow = samples[warm].fds, fdHigh = fdLow;
     QStringList trace;
     for (int i = 0; i < samples.size(); ++i) {
-        trace << QString("%1s:%2KiB/%3fd")
+        trace << QString("%1s:%2/%3KiB/%4fd")
                      .arg(samples[i].atMs / 1000)
                      .arg(samples[i].rssKiB)
+                     .arg(samples[i].heapKiB)
                      .arg(samples[i].fds);
         if (i < warm)
             continue;
         low = qMin(low, samples[i].rssKiB);
         high = qMax(high, samples[i].rssKiB);
+        heapLow = qMin(heapLow, samples[i].heapKiB);
+        heapHigh = qMax(heapHigh, samples[i].heapKiB);
         fdLow = qMin(fdLow, samples[i].fds);
         fdHigh = qMax(fdHigh, samples[i].fds);
     }
     qInfo("%d sweeps (%.1f h at the 3 s period), %d events, %d rotations, sound on in %d of the checks",
           sweeps, sweeps * 3.0 / 3600.0, journalEvents, rotations, alarmsHeard);
-    qInfo("%s", qPrintable(trace.join(' ')));
-    QVERIFY2(high - low < 3 * 1024, qPrintable("resident memory grew: " + trace.join(' ')));
+    qInfo("resident/heap in use/descriptors: %s", qPrintable(trace.join(' ')));
+    // The heap must not grow; the resident size may take on what the allocator keeps in
+    // reserve (a rotation reads a whole journal), within bounds.
+    // Growth over the level at the end of the warm-up; a dip while the line is down is no harm.
+    Q_UNUSED(low);
+    Q_UNUSED(heapLow);
+    QVERIFY2(heapHigh - samples[warm].heapKiB < 1024, qPrintable("heap in use grew: " + trace.join(' ')));
+    QVERIFY2(high - samples[warm].rssKiB < 8 * 1024, qPrintable("resident memory grew: " + trace.join(' ')));
     QVERIFY2(fdHigh - fdLow <= 1, qPrintable("descriptors changed: " + trace.join(' ')));
     if (pulseRunning)
         QVERIFY2(alarmsHeard > 0, "the storm was never heard");
@@ -176,6 +198,10 @@ void TestSoak::stormForHours()
     // paragraphs are the last ones handed over, in order.
     const QList<QByteArray> onDisk = journalParagraphs(backup) + journalParagraphs(journalPath);
     QVERIFY(!onDisk.isEmpty());
+    writtenLog.flush();
+    writtenLog.seek(0);
+    QList<QByteArray> written = writtenLog.readAll().split('\n');
+    written.removeLast();
     QCOMPARE(written.size(), handedOver); // none dropped on the way
     QVERIFY2(onDisk.size() <= written.size(), qPrintable(QString::number(onDisk.size())));
     const QList<QByteArray> tail = written.mid(written.size() - onDisk.size());
