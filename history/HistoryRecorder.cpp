@@ -1,0 +1,285 @@
+#include "history/HistoryRecorder.h"
+
+#include "history/HistoryFrame.h"
+#include "history/HistoryRollup.h"
+#include "history/HistoryStore.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <time.h>
+
+namespace {
+
+qint64 systemClock()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+} // namespace
+
+HistoryRecorder::HistoryRecorder(const QString& path, QObject* parent)
+    : HistoryRecorder(path, systemClock, Options(), parent)
+{
+}
+
+HistoryRecorder::HistoryRecorder(const QString& path, Clock clock, const Options& options, QObject* parent)
+    : QObject(parent), m_path(path), m_clock(clock ? std::move(clock) : Clock(systemClock)),
+      m_options(options)
+{
+    qRegisterMetaType<HistoryRecorder::State>("HistoryRecorder::State");
+    qRegisterMetaType<QVector<qint64>>("QVector<qint64>");
+    m_thread = std::thread([this] { run(); });
+}
+
+HistoryRecorder::~HistoryRecorder()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_one();
+    m_thread.join();
+}
+
+QString HistoryRecorder::diskFullMessage()
+{
+    return QStringLiteral("Нет места на диске: история не записывается");
+}
+
+QString HistoryRecorder::resumedMessage()
+{
+    return QStringLiteral("Запись истории возобновлена");
+}
+
+QString HistoryRecorder::setAsideMessage(const QString& fileName)
+{
+    return QStringLiteral("История повреждена и отложена в %1; запись начата заново").arg(fileName);
+}
+
+void HistoryRecorder::record(const HistorySweep& sweep)
+{
+    record(HistorySweep(sweep));
+}
+
+void HistoryRecorder::record(HistorySweep&& sweep)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_queue.push_back(std::move(sweep));
+        // The oldest go first: a disk that stays full must not eat the memory.
+        while (int(m_queue.size()) > m_options.queueLimit) {
+            m_queue.pop_front();
+            ++m_dropped;
+        }
+        m_idle = false;
+    }
+    m_wake.notify_one();
+}
+
+HistoryRecorder::Stats HistoryRecorder::stats() const
+{
+    Stats s;
+    s.written = m_written.load();
+    s.writerCpuNs = m_cpuNs.load();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    s.dropped = m_dropped;
+    return s;
+}
+
+bool HistoryRecorder::waitUntilWritten(int timeoutMs)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_settled.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [this] { return m_queue.empty() && !m_busy; });
+}
+
+bool HistoryRecorder::waitUntilIdle(int timeoutMs)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_settled.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [this] { return m_queue.empty() && !m_busy && m_idle; });
+}
+
+void HistoryRecorder::setState(State state, const QString& message)
+{
+    if (m_state.exchange(state) != state)
+        emit stateChanged(state, message);
+}
+
+void HistoryRecorder::noteCpu()
+{
+    timespec ts{};
+    if (::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) == 0)
+        m_cpuNs.store(qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec);
+}
+
+void HistoryRecorder::run()
+{
+    HistoryStore store(m_path);
+    HistoryRollup rollup(&store, m_options.rollupRowsPerStep, m_options.deletesPerStep);
+    bool needCheck = true; // a full check of the file at start-up and after damage shows
+    bool rollupPending = true;
+    m_retryAt = SteadyClock::now();
+
+    for (;;) {
+        std::deque<HistorySweep> batch;
+        bool stopping = false;
+        bool timeToOpen = false;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            const auto canWrite = [&] { return store.isOpen() || SteadyClock::now() >= m_retryAt; };
+            const auto ready = [&] { return m_stop || (!m_queue.empty() && canWrite()); };
+            if (!ready()) {
+                SteadyClock::time_point until;
+                if (!store.isOpen())
+                    until = m_retryAt;
+                else if (rollupPending)
+                    until = SteadyClock::now();
+                else
+                    until = SteadyClock::now() + std::chrono::milliseconds(m_options.idleMs);
+                m_idle = store.isOpen() && !rollupPending && m_queue.empty();
+                if (m_idle)
+                    m_settled.notify_all();
+                if (!m_wake.wait_until(lock, until, ready) && store.isOpen())
+                    rollupPending = true; // time passed: hours may have completed
+            }
+            stopping = m_stop;
+            timeToOpen = !store.isOpen() && SteadyClock::now() >= m_retryAt;
+            if (store.isOpen() || timeToOpen)
+                batch.swap(m_queue);
+            m_busy = !batch.empty();
+            if (stopping && !canWrite()) {
+                m_dropped += qint64(m_queue.size());
+                m_queue.clear();
+            }
+        }
+
+        if (timeToOpen && openStore(store, &needCheck)) {
+            if (rollup.reset())
+                rollupPending = true;
+            else
+                storeFailed(store, &needCheck);
+        }
+        if (!batch.empty()) {
+            const bool written = store.isOpen() && writeBatch(store, rollup, batch);
+            if (!written) {
+                if (store.isOpen())
+                    storeFailed(store, &needCheck);
+                if (!stopping)
+                    requeue(std::move(batch));
+            }
+            noteCpu();
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                if (!written)
+                    m_dropped += qint64(batch.size()); // empty unless stopping
+                m_busy = false;
+            }
+            m_settled.notify_all();
+            rollupPending = true;
+            continue; // sweeps first: look at the queue again before any roll-up
+        }
+        if (stopping)
+            break;
+        if (store.isOpen() && rollupPending) {
+            const HistoryRollup::Step step = rollup.step(m_clock());
+            if (step == HistoryRollup::Step::Failed)
+                storeFailed(store, &needCheck);
+            rollupPending = step == HistoryRollup::Step::Worked;
+            noteCpu();
+        }
+    }
+    store.close();
+}
+
+bool HistoryRecorder::openStore(HistoryStore& store, bool* needCheck)
+{
+    bool ok = store.open(*needCheck);
+    if (!ok && store.fault() == HistoryStore::Fault::Broken) {
+        const QString aside = setAsideFile();
+        if (!aside.isEmpty()) {
+            emit setAside(aside, setAsideMessage(QFileInfo(aside).fileName()));
+            ok = store.open(false);
+        }
+    }
+    if (!ok) {
+        storeFailed(store, needCheck);
+        return false;
+    }
+    *needCheck = false;
+    // After a refused write only a write that succeeds says the recording is back.
+    if (m_state.load() == State::Starting)
+        setState(State::Recording, QString());
+    return true;
+}
+
+void HistoryRecorder::storeFailed(HistoryStore& store, bool* needCheck)
+{
+    const HistoryStore::Fault fault = store.fault();
+    const QString text = store.faultText();
+    store.close();
+    if (fault == HistoryStore::Fault::Broken)
+        *needCheck = true; // damage seen while running: check the file before going on
+    m_retryAt = SteadyClock::now() + std::chrono::milliseconds(m_options.retryMs);
+    if (fault == HistoryStore::Fault::DiskFull)
+        setState(State::DiskFull, diskFullMessage());
+    else
+        setState(State::Failing, QStringLiteral("История не записывается: %1").arg(text));
+}
+
+bool HistoryRecorder::writeBatch(HistoryStore& store, HistoryRollup& rollup,
+                                 const std::deque<HistorySweep>& batch)
+{
+    const qint64 now = m_clock();
+    QVector<HistoryFrame> frames;
+    frames.reserve(int(batch.size()));
+    QVector<qint64> times;
+    times.reserve(int(batch.size()));
+    qint64 earliest = std::numeric_limits<qint64>::max();
+    for (const HistorySweep& s : batch) {
+        frames.append(HistoryFrame::fromSweep(s));
+        times.append(s.msecsSinceEpoch);
+        earliest = qMin(earliest, s.msecsSinceEpoch);
+    }
+    const qint64 moveTo = rollup.markFor(earliest, now);
+    if (!store.writeFrames(frames, moveTo))
+        return false;
+    rollup.noteWritten(earliest, moveTo);
+    m_written.fetch_add(frames.size());
+    if (m_state.load() != State::Recording)
+        setState(State::Recording, resumedMessage());
+    emit sweepsCommitted(times);
+    return true;
+}
+
+void HistoryRecorder::requeue(std::deque<HistorySweep>&& batch)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    // Back in front of whatever arrived meanwhile, the oldest dropped beyond the limit.
+    for (auto it = m_queue.begin(); it != m_queue.end(); ++it)
+        batch.push_back(std::move(*it));
+    m_queue.swap(batch);
+    while (int(m_queue.size()) > m_options.queueLimit) {
+        m_queue.pop_front();
+        ++m_dropped;
+    }
+    batch.clear();
+}
+
+QString HistoryRecorder::setAsideFile()
+{
+    const QString stamp =
+        QDateTime::fromMSecsSinceEpoch(m_clock()).toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    QString aside = m_path + QStringLiteral(".broken-") + stamp;
+    for (int n = 2; QFileInfo::exists(aside) || QFileInfo::exists(aside + QStringLiteral("-wal")); ++n)
+        aside = m_path + QStringLiteral(".broken-") + stamp + QLatin1Char('-') + QString::number(n);
+    if (!QFile::rename(m_path, aside))
+        return QString();
+    for (const char* suffix : {"-wal", "-shm"}) {
+        const QString from = m_path + QLatin1String(suffix);
+        if (QFileInfo::exists(from) && !QFile::rename(from, aside + QLatin1String(suffix)))
+            QFile::remove(from); // never let a fresh file start from the broken one's log
+    }
+    return aside;
+}
