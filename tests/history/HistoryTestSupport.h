@@ -100,3 +100,16 @@ inline bool near(double a, double b, double tolerance)
 {
     return std::fabs(a - b) <= tolerance;
 }
+
+// Hands the sweeps over in bursts the recorder's queue holds (beyond it the oldest drop).
+template <typename Sweeps>
+bool recordAll(HistoryRecorder& recorder, const Sweeps& sweeps, int timeoutMs = 30000)
+{
+    int n = 0;
+    for (const HistorySweep& s : sweeps) {
+        recorder.record(s);
+        if (++n % 500 == 0 && !recorder.waitUntilWritten(timeoutMs))
+            return false;
+    }
+    return recorder.waitUntilWritten(timeoutMs);
+}

@@ -111,7 +111,10 @@ void TestHistoryRecording::sweepsReadBack()
             }
             const HistoryReading r = readingOfKind(kind, t, battery);
             QVERIFY2(near(p.vMean, fixedPoint(r.voltage, 0.001), 1e-9),
-                     qPrintable(QString("battery %1: %2 V read, %3 V recorded").arg(battery).arg(p.vMean).arg(r.voltage)));
+                     qPrintable(QString("battery %1: %2 V read, %3 V recorded")
+                                    .arg(battery)
+                                    .arg(p.vMean)
+                                    .arg(r.voltage)));
             QVERIFY(near(p.tMean, fixedPoint(r.temperature, 0.1), 1e-9));
             QCOMPARE(p.vMin, p.vMean);
             QCOMPARE(p.vMax, p.vMean);
@@ -192,7 +195,8 @@ void TestHistoryRecording::groupAndMean()
             const qint64 sumMv = std::accumulate(v.begin(), v.end(), qint64(0),
                                                  [](qint64 a, double x) { return a + qRound64(x * 1000); });
             const double expected = double(std::llround(double(sumMv) / v.size())) / 1000.0;
-            QVERIFY2(near(p.vMean, expected, 1e-9), qPrintable(QString("%1 vs %2").arg(p.vMean).arg(expected)));
+            QVERIFY2(near(p.vMean, expected, 1e-9),
+                     qPrintable(QString("%1 vs %2").arg(p.vMean).arg(expected)));
             QVERIFY(near(p.vMin, *std::min_element(v.begin(), v.end()), 1e-9));
             QVERIFY(near(p.vMax, *std::max_element(v.begin(), v.end()), 1e-9));
             sum += expected;
