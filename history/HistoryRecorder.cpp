@@ -97,6 +97,9 @@ bool HistoryRecorder::waitUntilWritten(int timeoutMs)
 bool HistoryRecorder::waitUntilIdle(int timeoutMs)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
+    m_idle = false;
+    m_poke = true;
+    m_wake.notify_one();
     return m_settled.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                               [this] { return m_queue.empty() && !m_busy && m_idle; });
 }
@@ -129,7 +132,7 @@ void HistoryRecorder::run()
         {
             std::unique_lock<std::mutex> lock(m_mutex);
             const auto canWrite = [&] { return store.isOpen() || SteadyClock::now() >= m_retryAt; };
-            const auto ready = [&] { return m_stop || (!m_queue.empty() && canWrite()); };
+            const auto ready = [&] { return m_stop || m_poke || (!m_queue.empty() && canWrite()); };
             if (!ready()) {
                 SteadyClock::time_point until;
                 if (!store.isOpen())
@@ -144,6 +147,9 @@ void HistoryRecorder::run()
                 if (!m_wake.wait_until(lock, until, ready) && store.isOpen())
                     rollupPending = true; // time passed: hours may have completed
             }
+            if (m_poke && store.isOpen())
+                rollupPending = true;
+            m_poke = false;
             stopping = m_stop;
             timeToOpen = !store.isOpen() && SteadyClock::now() >= m_retryAt;
             if (store.isOpen() || timeToOpen)
@@ -278,8 +284,13 @@ QString HistoryRecorder::setAsideFile()
         return QString();
     for (const char* suffix : {"-wal", "-shm"}) {
         const QString from = m_path + QLatin1String(suffix);
-        if (QFileInfo::exists(from) && !QFile::rename(from, aside + QLatin1String(suffix)))
-            QFile::remove(from); // never let a fresh file start from the broken one's log
+        const QFileInfo info(from);
+        if (!info.exists())
+            continue;
+        // An empty log is only what the check itself left. Whatever happens, a fresh file
+        // must never start from the broken one's log.
+        if (info.size() == 0 || !QFile::rename(from, aside + QLatin1String(suffix)))
+            QFile::remove(from);
     }
     return aside;
 }

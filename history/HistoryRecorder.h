@@ -67,7 +67,8 @@ public:
     Stats stats() const;
 
     // For tests and measurements: wait until every sweep handed over is written (or
-    // dropped), or until in addition the roll-up and clean-up have caught up.
+    // dropped), or until in addition the roll-up and clean-up have caught up with the
+    // clock as it reads after the call.
     bool waitUntilWritten(int timeoutMs);
     bool waitUntilIdle(int timeoutMs);
 
@@ -106,6 +107,7 @@ private:
     bool m_stop = false;
     bool m_busy = false; // a batch is being written
     bool m_idle = false; // nothing queued and the roll-up has caught up
+    bool m_poke = false; // look at the clock again now
     qint64 m_dropped = 0;
 
     SteadyClock::time_point m_retryAt;

@@ -2,6 +2,7 @@
 
 #include "history/HistoryQuery.h"
 #include "history/HistoryRecorder.h"
+#include "history/HistoryStore.h"
 #include "history/HistorySweep.h"
 #include "history/HistoryTime.h"
 
