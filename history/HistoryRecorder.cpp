@@ -128,40 +128,41 @@ void HistoryRecorder::run()
     for (;;) {
         std::deque<HistorySweep> batch;
         bool stopping = false;
-        bool timeToOpen = false;
+        bool retryDue = false;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            const auto canWrite = [&] { return store.isOpen() || SteadyClock::now() >= m_retryAt; };
-            const auto ready = [&] { return m_stop || m_poke || (!m_queue.empty() && canWrite()); };
+            const auto canWrite = [&] { return !m_failing || SteadyClock::now() >= m_retryAt; };
+            const auto ready = [&] {
+                return m_stop || m_poke || ((!m_queue.empty() || !store.isOpen()) && canWrite());
+            };
             if (!ready()) {
-                SteadyClock::time_point until;
-                if (!store.isOpen())
+                const auto now = SteadyClock::now();
+                SteadyClock::time_point until = now + std::chrono::milliseconds(m_options.idleMs);
+                if (m_failing && now < m_retryAt)
                     until = m_retryAt;
-                else if (rollupPending)
-                    until = SteadyClock::now();
-                else
-                    until = SteadyClock::now() + std::chrono::milliseconds(m_options.idleMs);
-                m_idle = store.isOpen() && !rollupPending && m_queue.empty();
+                else if (!m_failing && rollupPending)
+                    until = now;
+                m_idle = !m_failing && !rollupPending && m_queue.empty();
                 if (m_idle)
                     m_settled.notify_all();
-                if (!m_wake.wait_until(lock, until, ready) && store.isOpen())
+                if (!m_wake.wait_until(lock, until, ready) && !m_failing)
                     rollupPending = true; // time passed: hours may have completed
             }
-            if (m_poke && store.isOpen())
+            if (m_poke && !m_failing)
                 rollupPending = true;
             m_poke = false;
             stopping = m_stop;
-            timeToOpen = !store.isOpen() && SteadyClock::now() >= m_retryAt;
-            if (store.isOpen() || timeToOpen)
+            retryDue = canWrite();
+            if (retryDue)
                 batch.swap(m_queue);
             m_busy = !batch.empty();
-            if (stopping && !canWrite()) {
+            if (stopping && !retryDue) {
                 m_dropped += qint64(m_queue.size());
                 m_queue.clear();
             }
         }
 
-        if (timeToOpen && openStore(store, &needCheck)) {
+        if (retryDue && !store.isOpen() && openStore(store, &needCheck)) {
             if (rollup.reset())
                 rollupPending = true;
             else
@@ -188,7 +189,7 @@ void HistoryRecorder::run()
         }
         if (stopping)
             break;
-        if (store.isOpen() && rollupPending) {
+        if (!m_failing && store.isOpen() && rollupPending) {
             const HistoryRollup::Step step = rollup.step(m_clock());
             if (step == HistoryRollup::Step::Failed)
                 storeFailed(store, &needCheck);
@@ -224,7 +225,11 @@ void HistoryRecorder::storeFailed(HistoryStore& store, bool* needCheck)
 {
     const HistoryStore::Fault fault = store.fault();
     const QString text = store.faultText();
-    store.close();
+    // A full disk keeps the connection: closing would checkpoint the log into the file and
+    // could make room for a moment, so recording would flicker on and off.
+    if (fault != HistoryStore::Fault::DiskFull)
+        store.close();
+    m_failing = true;
     if (fault == HistoryStore::Fault::Broken)
         *needCheck = true; // damage seen while running: check the file before going on
     m_retryAt = SteadyClock::now() + std::chrono::milliseconds(m_options.retryMs);
@@ -253,6 +258,7 @@ bool HistoryRecorder::writeBatch(HistoryStore& store, HistoryRollup& rollup,
         return false;
     rollup.noteWritten(earliest, moveTo);
     m_written.fetch_add(frames.size());
+    m_failing = false;
     if (m_state.load() != State::Recording)
         setState(State::Recording, resumedMessage());
     emit sweepsCommitted(times);

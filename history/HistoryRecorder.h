@@ -110,7 +110,9 @@ private:
     bool m_poke = false; // look at the clock again now
     qint64 m_dropped = 0;
 
+    // The writer thread's own.
     SteadyClock::time_point m_retryAt;
+    bool m_failing = false; // the last write or open failed: wait for m_retryAt
     std::atomic<State> m_state{State::Starting};
     std::atomic<qint64> m_written{0};
     std::atomic<qint64> m_cpuNs{0};

@@ -66,7 +66,7 @@ bool HistoryStore::fail(const QSqlError& error)
     m_fault = classify(error);
     m_faultText = error.text();
     if (m_db.isOpen())
-        m_db.rollback(); // harmless when no transaction is open
+        QSqlQuery(QStringLiteral("ROLLBACK"), m_db); // harmless when no transaction is open
     return false;
 }
 
@@ -76,6 +76,12 @@ bool HistoryStore::exec(const QString& sql)
     if (!q.exec(sql))
         return fail(q.lastError());
     return true;
+}
+
+bool HistoryStore::commit()
+{
+    // Not QSqlDatabase::commit(): that drops SQLite's result code, which tells a full disk.
+    return exec(QStringLiteral("COMMIT"));
 }
 
 bool HistoryStore::open(bool checkIntegrity)
@@ -168,8 +174,8 @@ bool HistoryStore::checkFile(bool checkIntegrity, bool* empty)
 
 bool HistoryStore::createSchema()
 {
-    if (!m_db.transaction())
-        return fail(m_db.lastError());
+    if (!exec(QStringLiteral("BEGIN")))
+        return false;
     for (const QString& sql : schemaStatements()) {
         if (!exec(sql))
             return false;
@@ -183,9 +189,7 @@ bool HistoryStore::createSchema()
     if (!exec(QStringLiteral("PRAGMA application_id=%1").arg(applicationId)) ||
         !exec(QStringLiteral("PRAGMA user_version=%1").arg(schemaVersion)))
         return false;
-    if (!m_db.commit())
-        return fail(m_db.lastError());
-    return true;
+    return commit();
 }
 
 void HistoryStore::close()
@@ -201,8 +205,8 @@ void HistoryStore::close()
 
 bool HistoryStore::writeFrames(const QVector<HistoryFrame>& frames, qint64 moveWatermarkTo)
 {
-    if (!m_db.transaction())
-        return fail(m_db.lastError());
+    if (!exec(QStringLiteral("BEGIN")))
+        return false;
     for (const HistoryFrame& f : frames) {
         m_insertRaw->bindValue(0, f.msecs);
         m_insertRaw->bindValue(1, f.encode());
@@ -218,9 +222,7 @@ bool HistoryStore::writeFrames(const QVector<HistoryFrame>& frames, qint64 moveW
         if (!q.exec())
             return fail(q.lastError());
     }
-    if (!m_db.commit())
-        return fail(m_db.lastError());
-    return true;
+    return commit();
 }
 
 qint64 HistoryStore::watermark()
@@ -272,8 +274,8 @@ bool HistoryStore::readRaw(qint64 from, qint64 to, int limit, QVector<HistoryFra
 bool HistoryStore::writeRollup(qint64 hourStart, const QByteArray& minutes, const QByteArray& hour,
                                qint64 watermark)
 {
-    if (!m_db.transaction())
-        return fail(m_db.lastError());
+    if (!exec(QStringLiteral("BEGIN")))
+        return false;
     QSqlQuery q(m_db);
     for (const auto& [table, blob] : {std::pair<QString, QByteArray>(QStringLiteral("minute"), minutes),
                                       std::pair<QString, QByteArray>(QStringLiteral("hour"), hour)}) {
@@ -288,9 +290,7 @@ bool HistoryStore::writeRollup(qint64 hourStart, const QByteArray& minutes, cons
     q.addBindValue(QString::fromLatin1(watermarkKey));
     if (!q.exec())
         return fail(q.lastError());
-    if (!m_db.commit())
-        return fail(m_db.lastError());
-    return true;
+    return commit();
 }
 
 int HistoryStore::deleteOldest(const char* table, qint64 before, int limit)

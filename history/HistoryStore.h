@@ -72,6 +72,7 @@ public:
 private:
     bool fail(const QSqlError& error);
     bool exec(const QString& sql);
+    bool commit();
     bool checkFile(bool checkIntegrity, bool* empty);
     bool createSchema();
 
