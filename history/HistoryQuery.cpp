@@ -168,12 +168,18 @@ QVector<HistorySeries> HistoryQuery::groupSeries(const QVector<int>& batteries, 
 HistorySeries HistoryQuery::groupMean(const QVector<int>& batteries, qint64 from, qint64 to,
                                       HistoryResolution resolution)
 {
-    const QVector<HistorySeries> members = groupSeries(batteries, from, to, resolution);
+    HistorySeries mean = meanOf(groupSeries(batteries, from, to, resolution));
+    mean.resolution = resolution == HistoryResolution::Auto ? resolutionFor(from, to) : resolution;
+    return mean;
+}
+
+HistorySeries HistoryQuery::meanOf(const QVector<HistorySeries>& members)
+{
     HistorySeries mean;
     mean.battery = -1;
-    mean.resolution = resolution == HistoryResolution::Auto ? resolutionFor(from, to) : resolution;
     if (members.isEmpty())
         return mean;
+    mean.resolution = members.first().resolution;
     const int count = members.first().points.size();
     mean.points.reserve(count);
     for (int i = 0; i < count; ++i) {

@@ -47,6 +47,8 @@ public:
     // member has data.
     HistorySeries groupMean(const QVector<int>& batteries, qint64 from, qint64 to,
                             HistoryResolution resolution = HistoryResolution::Auto);
+    // The same from series already read with groupSeries(), without reading them again.
+    static HistorySeries meanOf(const QVector<HistorySeries>& members);
 
     // Why the last read came back empty or short; empty when it did not fail.
     QString lastError() const { return m_error; }
