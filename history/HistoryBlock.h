@@ -12,9 +12,6 @@ class HistoryBlock
 {
 public:
     static constexpr int batteryCount = HistoryFrame::batteryCount;
-    // Size of the plain form of a one-slot block: six 16-bit figures per battery.
-    static constexpr int plainStatBytes = 12;
-    static constexpr int plainBytes = batteryCount * plainStatBytes;
 
     HistoryBlock() = default;
     HistoryBlock(qint64 start, qint64 slotLength, int slotCount);
@@ -29,17 +26,21 @@ public:
     const HistoryStat& stat(int slot, int battery) const { return m_stats.at(slot * batteryCount + battery); }
     void setStat(int slot, int battery, const HistoryStat& s) { m_stats[slot * batteryCount + battery] = s; }
 
-    // Deflated form for the minute rows. Each battery's means are stored as steps from its
-    // previous mean and the extremes as distances from the mean: small numbers that deflate
-    // well, where the figures themselves would not.
+    // Form of the minute rows: which batteries have figures in which slot, then each
+    // figure as a stream of small numbers (steps from the battery's previous figure, or
+    // distances from the mean), each stream deflated on its own.
     QByteArray encodePacked() const;
     // Reads a packed blob into a block starting at `start`; false when it is not one.
     bool decodePacked(qint64 start, qint64 slotLength, const QByteArray& blob);
 
-    // Plain form of the first slot for the hour rows, twelve bytes per battery, so one
-    // battery's figures can be cut out of the row without unpacking the rest.
-    QByteArray encodePlain() const;
-    static HistoryStat plainStat(const char* twelveBytes);
+    // Form of the hour rows, of the first slot only: the batteries with figures, then each
+    // figure over them in the fewest bits (HistoryBits), so one battery's figures can be
+    // read without unpacking the rest.
+    QByteArray encodeSlot() const;
+    // One battery's figures from such a row (not present: a gap); false when it is not one.
+    static bool slotStat(const QByteArray& row, int battery, HistoryStat* stat);
+    // The whole row into a one-slot block.
+    bool decodeSlot(qint64 start, qint64 slotLength, const QByteArray& row);
 
 private:
     qint64 m_start = 0;

@@ -1,5 +1,7 @@
 #include "history/HistoryFrame.h"
 
+#include "history/HistoryBits.h"
+
 #include <cmath>
 
 namespace {
@@ -61,69 +63,6 @@ namespace {
 constexpr char formatPacked = 1;
 constexpr int bitmapBytes = HistoryFrame::batteryCount / 8;
 
-int bitsFor(quint32 spread)
-{
-    int bits = 0;
-    while (bits < 16 && (spread >> bits) != 0)
-        ++bits;
-    return bits;
-}
-
-// Appends `values` minus their minimum in the fewest bits that hold them all.
-void pack(QByteArray* out, const quint16* values, int count)
-{
-    quint16 low = 0xFFFF;
-    quint16 high = 0;
-    for (int i = 0; i < count; ++i) {
-        low = qMin(low, values[i]);
-        high = qMax(high, values[i]);
-    }
-    if (count == 0)
-        low = high = 0;
-    const int bits = bitsFor(quint32(high - low));
-    out->append(char(low & 0xFF));
-    out->append(char(low >> 8));
-    out->append(char(bits));
-    quint32 acc = 0;
-    int held = 0;
-    for (int i = 0; i < count; ++i) {
-        acc |= quint32(values[i] - low) << held;
-        held += bits;
-        while (held >= 8) {
-            out->append(char(acc & 0xFF));
-            acc >>= 8;
-            held -= 8;
-        }
-    }
-    if (held > 0)
-        out->append(char(acc & 0xFF));
-}
-
-// Reads what pack() wrote; false when the blob ends early.
-bool unpack(const uchar*& p, const uchar* end, quint16* values, int count)
-{
-    if (end - p < 3)
-        return false;
-    const quint16 low = quint16(p[0] | p[1] << 8);
-    const int bits = p[2];
-    p += 3;
-    if (bits > 16 || end - p < (qint64(bits) * count + 7) / 8)
-        return false;
-    const quint32 mask = (1u << bits) - 1;
-    quint32 acc = 0;
-    int held = 0;
-    for (int i = 0; i < count; ++i) {
-        while (held < bits) {
-            acc |= quint32(*p++) << held;
-            held += 8;
-        }
-        values[i] = quint16(low + (acc & mask));
-        acc >>= bits;
-        held -= bits;
-    }
-    return true;
-}
-
 } // namespace
 
 QByteArray HistoryFrame::encode() const
@@ -145,8 +84,8 @@ QByteArray HistoryFrame::encode() const
     out.reserve(1 + bitmapBytes + 6 + 4 * batteryCount);
     out.append(formatPacked);
     out.append(bitmap, bitmapBytes);
-    pack(&out, volts, n);
-    pack(&out, temps, n);
+    HistoryBits::pack(&out, volts, n);
+    HistoryBits::pack(&out, temps, n);
     return out;
 }
 
@@ -168,7 +107,7 @@ bool HistoryFrame::decode(const QByteArray& blob)
     }
     quint16 volts[batteryCount];
     quint16 temps[batteryCount];
-    if (!unpack(p, end, volts, n) || !unpack(p, end, temps, n))
+    if (!HistoryBits::unpack(p, end, volts, n) || !HistoryBits::unpack(p, end, temps, n))
         return false;
     for (int i = 0; i < n; ++i) {
         millivolts[size_t(present[i])] = volts[i];

@@ -314,32 +314,25 @@ bool HistoryQuery::readStoredMinutes(const QVector<int>& batteries, qint64 from,
 bool HistoryQuery::readStoredHours(const QVector<int>& batteries, qint64 from, qint64 to,
                                    QVector<HistorySeries>* out)
 {
-    // One battery's twelve bytes are cut out by SQLite; a group takes the whole row.
-    const bool single = batteries.size() == 1;
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
-    q.prepare(single
-                  ? QStringLiteral("SELECT t, substr(v, %1, %2) FROM hour WHERE t >= ? AND t < ? ORDER BY t")
-                        .arg(1 + batteries.first() * HistoryBlock::plainStatBytes)
-                        .arg(HistoryBlock::plainStatBytes)
-                  : QStringLiteral("SELECT t, v FROM hour WHERE t >= ? AND t < ? ORDER BY t"));
+    q.prepare(QStringLiteral("SELECT t, v FROM hour WHERE t >= ? AND t < ? ORDER BY t"));
     q.addBindValue(from);
     q.addBindValue(to);
     if (!q.exec())
         return fail(q);
+    // One battery's figures are read out of the row alone; a group unpacks the row once.
+    const bool single = batteries.size() == 1;
+    HistoryBlock block;
+    HistoryStat stat;
     while (q.next()) {
         const qint64 t = q.value(0).toLongLong();
         const QByteArray row = q.value(1).toByteArray();
         if (single) {
-            if (row.size() == HistoryBlock::plainStatBytes)
-                (*out)[0].points.append(point(t, HistoryBlock::plainStat(row.constData())));
-            continue;
-        }
-        if (row.size() != HistoryBlock::plainBytes)
-            continue;
-        for (int i = 0; i < batteries.size(); ++i) {
-            const char* p = row.constData() + batteries[i] * HistoryBlock::plainStatBytes;
-            (*out)[i].points.append(point(t, HistoryBlock::plainStat(p)));
+            if (HistoryBlock::slotStat(row, batteries.first(), &stat))
+                (*out)[0].points.append(point(t, stat));
+        } else if (block.decodeSlot(t, HistoryTime::hour, row)) {
+            appendBlock(block, batteries, from, to, out);
         }
     }
     return !q.lastError().isValid() || fail(q);

@@ -69,7 +69,7 @@ HistoryRollup::Step HistoryRollup::rollupStep(qint64 now)
     const qint64 hourStart = m_minutes->start();
     const qint64 end = m_minutes->end();
     const QByteArray minutes = m_minutes->finish().encodePacked();
-    const QByteArray hour = m_hour->finish().encodePlain();
+    const QByteArray hour = m_hour->finish().encodeSlot();
     m_minutes.reset();
     m_hour.reset();
     if (!m_store->writeRollup(hourStart, minutes, hour, end))
