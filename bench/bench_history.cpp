@@ -185,9 +185,12 @@ void BM_RecordCall(benchmark::State& state)
 }
 BENCHMARK(BM_RecordCall)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(200);
 
-void BM_SimulatedWeek(benchmark::State& state)
+// A week (201,600 sweeps), and nine days to see the raw sweeps expire as they should and
+// the file stop growing by them.
+void BM_SimulatedDays(benchmark::State& state)
 {
-    const qint64 sweeps = 7 * HistoryTime::day / sweepMs; // 201,600
+    const int days = int(state.range(0));
+    const qint64 sweeps = days * HistoryTime::day / sweepMs;
     for (auto _ : state) {
         QTemporaryDir dir(scratchPattern());
         const QString path = QDir(dir.path()).filePath("history.sqlite");
@@ -196,24 +199,32 @@ void BM_SimulatedWeek(benchmark::State& state)
         if (stats.dropped != 0)
             qFatal("%lld sweeps dropped", stats.dropped);
         const TableSizes sizes = tableSizes(path);
-        // A year holds a week of raw sweeps (older ones expire), 52 weeks of minute rows
-        // and of hour rows: the week's minute and hour tables times 365/7.
-        const double weeksPerYear = 365.0 / 7.0;
+        // A year holds a week of raw sweeps (older ones expire), and 365 days of minute and
+        // of hour rows: the minute and hour tables of the days simulated times 365/days.
+        const double spansPerYear = 365.0 / days;
         state.counters["sweeps"] = double(stats.written);
         state.counters["writer_cpu_us_per_sweep"] = double(stats.writerCpuNs) / 1e3 / double(stats.written);
+        state.counters["longest_step_ms"] = double(stats.longestStepNs) / 1e6;
         state.counters["file_MB"] = fileMb(path);
         state.counters["raw_MB"] = sizes.rawMb;
         state.counters["minute_MB"] = sizes.minuteMb;
         state.counters["hour_MB"] = sizes.hourMb;
         state.counters["other_MB"] = sizes.otherMb;
+        state.counters["raw_rows"] = double(sizes.rawRows);
         state.counters["raw_B_per_row"] = sizes.rawMb * 1e6 / double(sizes.rawRows);
         state.counters["minute_B_per_hour_row"] = sizes.minuteMb * 1e6 / double(sizes.minuteRows);
         state.counters["hour_B_per_row"] = sizes.hourMb * 1e6 / double(sizes.hourRows);
         state.counters["year_MB"] =
-            sizes.rawMb + weeksPerYear * (sizes.minuteMb + sizes.hourMb) + sizes.otherMb;
+            sizes.rawMb + spansPerYear * (sizes.minuteMb + sizes.hourMb) + sizes.otherMb;
     }
 }
-BENCHMARK(BM_SimulatedWeek)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_SimulatedDays)
+    ->Arg(7)
+    ->Arg(9)
+    ->ArgName("days")
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 // A year of hour rows made the way the program makes them: one sweep an hour through the
 // recorder, rolled up as the clock passes each hour (the raw sweeps then expire).

@@ -82,6 +82,7 @@ HistoryRecorder::Stats HistoryRecorder::stats() const
     Stats s;
     s.written = m_written.load();
     s.writerCpuNs = m_cpuNs.load();
+    s.longestStepNs = m_longestStepNs.load();
     std::lock_guard<std::mutex> lock(m_mutex);
     s.dropped = m_dropped;
     return s;
@@ -185,12 +186,20 @@ void HistoryRecorder::run()
             }
             m_settled.notify_all();
             rollupPending = true;
-            continue; // sweeps first: look at the queue again before any roll-up
         }
-        if (stopping)
-            break;
+        if (stopping) {
+            if (batch.empty())
+                break;
+            continue; // whatever came during the write
+        }
+        // One piece of roll-up or clean-up after each write (and whenever idle): a sweep
+        // waits for one piece at most, and however fast sweeps come the roll-up keeps pace.
         if (!m_failing && store.isOpen() && rollupPending) {
+            const auto begin = SteadyClock::now();
             const HistoryRollup::Step step = rollup.step(m_clock());
+            const qint64 took = std::chrono::nanoseconds(SteadyClock::now() - begin).count();
+            if (took > m_longestStepNs.load())
+                m_longestStepNs.store(took);
             if (step == HistoryRollup::Step::Failed)
                 storeFailed(store, &needCheck);
             rollupPending = step == HistoryRollup::Step::Worked;

@@ -51,7 +51,8 @@ public:
     {
         qint64 written = 0;
         qint64 dropped = 0;
-        qint64 writerCpuNs = 0; // CPU time of the writer thread so far
+        qint64 writerCpuNs = 0;   // CPU time of the writer thread so far
+        qint64 longestStepNs = 0; // the longest piece of roll-up or clean-up, a sweep's longest wait
     };
 
     explicit HistoryRecorder(const QString& path, QObject* parent = nullptr);
@@ -116,5 +117,6 @@ private:
     std::atomic<State> m_state{State::Starting};
     std::atomic<qint64> m_written{0};
     std::atomic<qint64> m_cpuNs{0};
+    std::atomic<qint64> m_longestStepNs{0};
     std::thread m_thread;
 };

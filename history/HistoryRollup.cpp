@@ -37,6 +37,12 @@ void HistoryRollup::noteWritten(qint64 earliest, qint64 movedTo)
 
 HistoryRollup::Step HistoryRollup::step(qint64 now)
 {
+    // Turn about, so that neither keeps the other waiting when both have work.
+    m_expiryFirst = !m_expiryFirst;
+    if (m_expiryFirst) {
+        const Step s = expiryStep(now);
+        return s == Step::Idle ? rollupStep(now) : s;
+    }
     const Step s = rollupStep(now);
     return s == Step::Idle ? expiryStep(now) : s;
 }

@@ -51,6 +51,7 @@ private:
     int m_deletesPerStep;
     qint64 m_watermark;
     qint64 m_next = 0;
+    bool m_expiryFirst = false;
     std::optional<HistoryAccumulator> m_minutes;
     std::optional<HistoryAccumulator> m_hour;
 };
