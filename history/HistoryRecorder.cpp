@@ -107,8 +107,12 @@ bool HistoryRecorder::waitUntilIdle(int timeoutMs)
 
 void HistoryRecorder::setState(State state, const QString& message)
 {
-    if (m_state.exchange(state) != state)
-        emit stateChanged(state, message);
+    if (m_state.exchange(state) == state)
+        return;
+    // Delivered on the thread that owns the recorder, once its event loop runs: whoever
+    // connects right after making the recorder hears it.
+    QMetaObject::invokeMethod(
+        this, [this, state, message] { emit stateChanged(state, message); }, Qt::QueuedConnection);
 }
 
 void HistoryRecorder::noteCpu()
@@ -215,7 +219,9 @@ bool HistoryRecorder::openStore(HistoryStore& store, bool* needCheck)
     if (!ok && store.fault() == HistoryStore::Fault::Broken) {
         const QString aside = setAsideFile();
         if (!aside.isEmpty()) {
-            emit setAside(aside, setAsideMessage(QFileInfo(aside).fileName()));
+            const QString message = setAsideMessage(QFileInfo(aside).fileName());
+            QMetaObject::invokeMethod(
+                this, [this, aside, message] { emit setAside(aside, message); }, Qt::QueuedConnection);
             ok = store.open(false);
         }
     }

@@ -78,11 +78,14 @@ public:
     static QString setAsideMessage(const QString& fileName);
 
 signals:
-    // Emitted on the writer thread; queued to receivers elsewhere.
+    // On the thread that made the recorder. `message` is for the status bar (empty when
+    // recording starts normally).
     void stateChanged(HistoryRecorder::State state, const QString& message);
-    // The file at start-up was not a usable history: moved to `brokenPath`, recording begun anew.
+    // The file at start-up was not a usable history: moved to `brokenPath`, recording begun
+    // anew. Said once, on the thread that made the recorder.
     void setAside(const QString& brokenPath, const QString& message);
-    // These sweeps (by time) are committed to disk.
+    // These sweeps (by time) are committed to disk. Emitted on the writer thread right after
+    // the commit; connect with a queued connection unless the receiver is thread-safe.
     void sweepsCommitted(const QVector<qint64>& msecs);
 
 private:

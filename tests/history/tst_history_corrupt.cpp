@@ -171,9 +171,11 @@ void TestHistoryCorrupt::startUp()
     // Told once: the next start finds a sound file and says nothing.
     HistoryRecorder again(path);
     QSignalSpy asideAgain(&again, &HistoryRecorder::setAside);
+    QSignalSpy stateAgain(&again, &HistoryRecorder::stateChanged);
     again.record(makeSweep(now + 3000));
     QVERIFY(again.waitUntilWritten(30000));
     QCOMPARE(again.state(), HistoryRecorder::State::Recording);
+    QTRY_COMPARE(stateAgain.count(), 1); // what it has to say has arrived by now
     QCOMPARE(asideAgain.count(), 0);
     QCOMPARE(QDir(dir.path()).entryList({"history.sqlite.broken-*"}, QDir::Files).isEmpty(), !setAside);
 }
