@@ -107,12 +107,34 @@ bool HistoryRecorder::waitUntilIdle(int timeoutMs)
 
 void HistoryRecorder::setState(State state, const QString& message)
 {
-    if (m_state.exchange(state) == state)
-        return;
+    if (m_state.exchange(state) != state)
+        post({false, state, message, QString()});
+}
+
+void HistoryRecorder::post(const Note& note)
+{
     // Delivered on the thread that owns the recorder, once its event loop runs: whoever
     // connects right after making the recorder hears it.
-    QMetaObject::invokeMethod(
-        this, [this, state, message] { emit stateChanged(state, message); }, Qt::QueuedConnection);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_notes.append(note);
+    }
+    QMetaObject::invokeMethod(this, "deliverNotes", Qt::QueuedConnection);
+}
+
+void HistoryRecorder::deliverNotes()
+{
+    QVector<Note> notes;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        notes.swap(m_notes);
+    }
+    for (const Note& note : qAsConst(notes)) {
+        if (note.setAside)
+            emit setAside(note.brokenPath, note.message);
+        else
+            emit stateChanged(note.state, note.message);
+    }
 }
 
 void HistoryRecorder::noteCpu()
@@ -219,9 +241,7 @@ bool HistoryRecorder::openStore(HistoryStore& store, bool* needCheck)
     if (!ok && store.fault() == HistoryStore::Fault::Broken) {
         const QString aside = setAsideFile();
         if (!aside.isEmpty()) {
-            const QString message = setAsideMessage(QFileInfo(aside).fileName());
-            QMetaObject::invokeMethod(
-                this, [this, aside, message] { emit setAside(aside, message); }, Qt::QueuedConnection);
+            post({true, State::Starting, setAsideMessage(QFileInfo(aside).fileName()), aside});
             ok = store.open(false);
         }
     }

@@ -88,8 +88,21 @@ signals:
     // the commit; connect with a queued connection unless the receiver is thread-safe.
     void sweepsCommitted(const QVector<qint64>& msecs);
 
+private slots:
+    void deliverNotes();
+
 private:
     using SteadyClock = std::chrono::steady_clock;
+
+    // What the writer has to tell the owner's thread, in order.
+    struct Note
+    {
+        bool setAside = false;
+        State state = State::Starting;
+        QString message;
+        QString brokenPath;
+    };
+    void post(const Note& note);
 
     void run();
     bool openStore(HistoryStore& store, bool* needCheck);
@@ -113,6 +126,7 @@ private:
     bool m_idle = false; // nothing queued and the roll-up has caught up
     bool m_poke = false; // look at the clock again now
     qint64 m_dropped = 0;
+    QVector<Note> m_notes;
 
     // The writer thread's own.
     SteadyClock::time_point m_retryAt;

@@ -47,7 +47,9 @@ void runSql(const QString& path, const QStringList& statements)
     QSqlDatabase::removeDatabase(QStringLiteral("test-make"));
 }
 
-const qint64 oldStart = 1767225600000; // 2026-01-01T00:00:00Z
+// Three days back: old enough to be rolled up, young enough to keep its sweeps.
+const qint64 oldStart =
+    HistoryTime::slotStart(QDateTime::currentMSecsSinceEpoch() - 3 * HistoryTime::day, HistoryTime::hour);
 
 // A real history of some size, closed properly.
 void makeHistory(const QString& path, int sweeps)
