@@ -252,8 +252,10 @@ void TestHistoryRollup::gapsAtEveryResolution()
 
 void TestHistoryRollup::expiry_data()
 {
-    QTest::addColumn<qint64>("later");    // after the first sweep
-    QTest::addColumn<bool>("stepByStep"); // the roll-up saw the hours complete before
+    QTest::addColumn<qint64>("later"); // after the first sweep
+    // Whether the recorder saw the hours complete while it ran, or the program was closed
+    // straight after the sweeps and started again only `later` (nothing rolled up till then).
+    QTest::addColumn<bool>("stepByStep");
     const qint64 d = HistoryTime::day;
     const qint64 h = HistoryTime::hour;
     QTest::newRow("six days on") << 6 * d << true;
@@ -262,8 +264,8 @@ void TestHistoryRollup::expiry_data()
     QTest::newRow("364 days on") << 364 * d << true;
     QTest::newRow("a year and an hour and a half on") << 365 * d + 3 * h / 2 << true;
     QTest::newRow("a year and three hours on") << 365 * d + 3 * h << true;
-    QTest::newRow("straight to a year and three hours on") << 365 * d + 3 * h << false;
-    QTest::newRow("straight to a week and three hours on") << 7 * d + 3 * h << false;
+    QTest::newRow("started again a year and three hours on") << 365 * d + 3 * h << false;
+    QTest::newRow("started again a week and three hours on") << 7 * d + 3 * h << false;
 }
 
 void TestHistoryRollup::expiry()
@@ -277,14 +279,16 @@ void TestHistoryRollup::expiry()
     QTemporaryDir dir;
     const QString path = historyPath(dir.path());
     ManualClock clock;
-    clock.now = stepByStep ? end + HistoryTime::minute : start + later;
-    HistoryRecorder recorder(path, clock.recorderClock(), quickOptions());
+    clock.now = stepByStep ? end + HistoryTime::minute : start;
+    auto recorder = std::make_unique<HistoryRecorder>(path, clock.recorderClock(), quickOptions());
     for (qint64 t = start; t < end; t += spacing)
-        recorder.record(makeSweep(t));
-    QVERIFY(recorder.waitUntilWritten(30000));
-    QVERIFY(recorder.waitUntilIdle(30000));
+        recorder->record(makeSweep(t));
+    QVERIFY(recorder->waitUntilWritten(30000));
+    QVERIFY(recorder->waitUntilIdle(30000));
+    if (!stepByStep)
+        recorder = std::make_unique<HistoryRecorder>(path, clock.recorderClock(), quickOptions());
     clock.now = start + later;
-    QVERIFY(recorder.waitUntilIdle(30000));
+    QVERIFY(recorder->waitUntilIdle(30000));
 
     const qint64 now = clock.now;
     int rawKept = 0;
