@@ -261,6 +261,37 @@ void BM_BatteryYearByHour(benchmark::State& state)
 }
 BENCHMARK(BM_BatteryYearByHour)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// A simulated week, kept for the reads below.
+const QString& weekOfSweeps()
+{
+    static QTemporaryDir dir(scratchPattern());
+    static const QString path = QDir(dir.path()).filePath("history.sqlite");
+    static bool made = false;
+    if (!made) {
+        Plant plant;
+        recordSimulated(path, weekStart, sweepMs, 7 * HistoryTime::day / sweepMs, plant);
+        made = true;
+    }
+    return path;
+}
+
+// What a chart of the last week reads: one battery minute by minute (10,080 points).
+void BM_BatteryWeekByMinute(benchmark::State& state)
+{
+    const QString& path = weekOfSweeps();
+    const qint64 end = weekStart + 7 * HistoryTime::day;
+    HistoryQuery query(path, [end] { return end; });
+    qint64 points = 0;
+    for (auto _ : state) {
+        const HistorySeries s = query.series(40, weekStart, end, HistoryResolution::Auto);
+        points = s.points.size();
+        if (s.resolution != HistoryResolution::Minute)
+            qFatal("a week is read minute by minute");
+    }
+    state.counters["points"] = double(points);
+}
+BENCHMARK(BM_BatteryWeekByMinute)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 const QString& dayOfSweeps()
 {
     static QTemporaryDir dir(scratchPattern());

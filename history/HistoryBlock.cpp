@@ -156,7 +156,8 @@ QByteArray HistoryBlock::encodePacked() const
     return out;
 }
 
-bool HistoryBlock::decodePacked(qint64 start, qint64 slotLength, const QByteArray& blob)
+bool HistoryBlock::decodePacked(qint64 start, qint64 slotLength, const QByteArray& blob,
+                                const QVector<int>& batteries)
 {
     const auto* p = reinterpret_cast<const uchar*>(blob.constData());
     const uchar* end = p + blob.size();
@@ -182,7 +183,11 @@ bool HistoryBlock::decodePacked(qint64 start, qint64 slotLength, const QByteArra
     const uchar* bitmap = counts + 2 * slotTotal;
     for (int s = 0; s < slotTotal; ++s)
         m_sweeps[s] = qFromLittleEndian<quint16>(counts + 2 * s);
-    for (int b = 0; b < batteryCount; ++b) {
+    // Each battery's figures stand on their own, so only those asked for are worked out.
+    for (int k = 0; k < (batteries.isEmpty() ? batteryCount : batteries.size()); ++k) {
+        const int b = batteries.isEmpty() ? k : batteries[k];
+        if (b < 0 || b >= batteryCount)
+            continue;
         std::array<quint16, streamCount> previous{};
         for (int s = 0; s < slotTotal; ++s) {
             const int i = b * slotTotal + s;

@@ -30,8 +30,10 @@ public:
     // figure as a stream of small numbers (steps from the battery's previous figure, or
     // distances from the mean), each stream deflated on its own.
     QByteArray encodePacked() const;
-    // Reads a packed blob into a block starting at `start`; false when it is not one.
-    bool decodePacked(qint64 start, qint64 slotLength, const QByteArray& blob);
+    // Reads a packed blob into a block starting at `start`, the figures of `batteries` only
+    // (all when empty); false when it is not one.
+    bool decodePacked(qint64 start, qint64 slotLength, const QByteArray& blob,
+                      const QVector<int>& batteries = {});
 
     // Form of the hour rows, of the first slot only: the batteries with figures, then each
     // figure over them in the fewest bits (HistoryBits), so one battery's figures can be

@@ -305,7 +305,8 @@ bool HistoryQuery::readStoredMinutes(const QVector<int>& batteries, qint64 from,
         return fail(q);
     HistoryBlock block;
     while (q.next()) {
-        if (block.decodePacked(q.value(0).toLongLong(), HistoryTime::minute, q.value(1).toByteArray()))
+        if (block.decodePacked(q.value(0).toLongLong(), HistoryTime::minute, q.value(1).toByteArray(),
+                               batteries))
             appendBlock(block, batteries, from, to, out);
     }
     return !q.lastError().isValid() || fail(q);
