@@ -1,5 +1,6 @@
 // Alarm evaluation of the main window: native intake, the battery alarm step, the journal
 // and sound decisions, and the operator's confirmation.
+#include "app/HistoryFeed.h"
 #include "app/MainWindow.h"
 #include "core/AudioSignals.h"
 #include "core/Battery.h"
@@ -42,6 +43,7 @@ void MainWindow::dataArrivedHandler(DevicesGuiData devices_data)
             battery->setVoltage(entry.channel[j].voltage);
         }
     }
+    historyFeed->takeSweep(batteryRows);
     for (int k = 1; k <= 6 && k < groups.size(); ++k)
         groups[k]->recalculate();
     repaintDeviationCharts();

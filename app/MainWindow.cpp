@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include "app/HistoryFeed.h"
 #include "app/MainWindowForm.h"
 #include "app/ProgramMode.h"
 #include "config/GroupsSettingsWindow.h"
@@ -99,6 +100,12 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
         else
             ui->statusBar->clearMessage();
     });
+
+    // Every reading also goes to history.sqlite, written on the recorder's own thread; the
+    // monitor never waits for it.
+    historyFeed = new HistoryFeed(QStringLiteral("history.sqlite"), this);
+    connect(historyFeed, &HistoryFeed::notice, this,
+            [this](const QString& text) { ui->statusBar->showMessage(text); });
 
     groupsSettingsWindow = new GroupsSettingsWindow();
     groupsSettingsWindow->setSettings(&settings);

@@ -27,6 +27,7 @@ class Battery;
 class BatteryGroup;
 class GroupsSettingsWindow;
 class GroupContainerWidget;
+class HistoryFeed;
 class Journal;
 class JournalWidget;
 class QButtonGroup;
@@ -62,6 +63,7 @@ public:
     QLabel* retryStatus() const { return retryStatusLabel; }
     GroupsSettingsWindow* settingsPage() const { return groupsSettingsWindow; }
     Journal* alarmJournal() const { return journal; }
+    HistoryFeed* history() const { return historyFeed; }
 
     // Row labels of the tile grid follow the mode; the corner keeps its first text.
     void relabelRows();
@@ -153,6 +155,7 @@ private:
     GroupsSettingsWindow* groupsSettingsWindow = nullptr;
     JournalWidget* journalWidget = nullptr;
     Journal* journal = nullptr;
+    HistoryFeed* historyFeed = nullptr;
     AlarmThresholds thresholds;
     QList<QList<Battery*>> batteryRows;
     QList<BatteryGroup*> groups;

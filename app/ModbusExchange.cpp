@@ -2,6 +2,7 @@
 // of each polled group's device in turn, the port's ready-read signal collects the answers,
 // and the end of each turn puts the readings into the group's batteries and judges them.
 // Everything runs in the GUI thread.
+#include "app/HistoryFeed.h"
 #include "app/MainWindow.h"
 
 #include "app/MainWindowForm.h"
@@ -116,6 +117,8 @@ void MainWindow::stopModbusExchange()
 {
     modbusRunning = false;
     answerAwaited = false;
+    if (historyFeed)
+        historyFeed->flushRound();
     closeSerialPort();
     if (stageTimer)
         stageTimer->stop();
@@ -367,6 +370,7 @@ void MainWindow::finishDeviceTurn()
             }
             batteryAlarmStep(battery);
         }
+        historyFeed->takeGroupTurn(members);
         repaintGroupCharts(currentDevice);
     }
     measuredThisTurn.clear();
@@ -401,6 +405,7 @@ void MainWindow::declareDeviceSilent()
             battery->setNoData(true);
             batteryAlarmStep(battery);
         }
+        historyFeed->takeGroupTurn(members);
         repaintGroupCharts(currentDevice);
     }
     advanceDevice();
