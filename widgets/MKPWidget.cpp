@@ -108,6 +108,12 @@ void MKPWidget::loadImages()
     s_yellowAnimation = startAnimation(QStringLiteral(":/new/prefix1/Batt_yellow_gif.gif"));
 }
 
+void MKPWidget::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    QWidget::mouseDoubleClickEvent(event);
+    emit historyRequested();
+}
+
 void MKPWidget::setState(int state)
 {
     m_state = state;

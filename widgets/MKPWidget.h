@@ -62,8 +62,13 @@ public:
     // Which picture the next paint draws; Hidden tiles draw none.
     Picture currentPicture() const;
 
+signals:
+    // The operator asked for this battery's history.
+    void historyRequested();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private slots:
     void animationFrameChanged();
