@@ -27,6 +27,9 @@ const qint64 gapFrom = now - 40 * HistoryTime::minute;
 const qint64 gapTo = now - 20 * HistoryTime::minute;
 const qint64 silentFrom = now - 150 * HistoryTime::minute;
 const qint64 silentTo = now - 135 * HistoryTime::minute;
+// Battery 21 misses two sweeps only.
+const int blinking = 21;
+const qint64 blinkFrom = now - 10 * HistoryTime::minute;
 
 HistoryReading reading(qint64 t, int b)
 {
@@ -37,7 +40,8 @@ HistoryReading reading(qint64 t, int b)
         r.voltage += 0.6 * double(t - start) / double(HistoryTime::hour);
     r.temperature =
         22.0 + 0.1 * double(b % 5) + (b == drifting ? 0.5 * double(t - start) / HistoryTime::hour : 0);
-    r.missing = b == gapped && t >= gapFrom && t < gapTo;
+    r.missing = (b == gapped && t >= gapFrom && t < gapTo) ||
+                (b == blinking && t >= blinkFrom && t < blinkFrom + 2 * sweepMs);
     return r;
 }
 
@@ -159,6 +163,8 @@ void TestHistoryWindow::gapsBreakTheCurve_data()
     QTest::newRow("last hour, battery that answered") << HistorySpan::Hour << 17 << 1 << 1;
     QTest::newRow("last day, battery that stopped answering") << HistorySpan::Day << gapped << 3 << 2;
     QTest::newRow("last day, battery that answered") << HistorySpan::Day << 17 << 2 << 2;
+    QTest::newRow("last hour, battery that missed two sweeps") << HistorySpan::Hour << blinking << 2 << 1;
+    QTest::newRow("last day, battery that missed two sweeps") << HistorySpan::Day << blinking << 2 << 2;
 }
 
 void TestHistoryWindow::gapsBreakTheCurve()
@@ -185,6 +191,8 @@ void TestHistoryWindow::gapsBreakTheCurve()
                 for (const QPointF& p : r) {
                     QVERIFY2(p.y() > 10.0, qPrintable(QString("%1 at %2").arg(p.y()).arg(qint64(p.x()))));
                     QVERIFY(recorded(qint64(p.x())));
+                    if (c == own && m.resolution == HistoryResolution::Raw)
+                        QVERIFY(!reading(qint64(p.x()), battery).missing);
                     if (c == own && battery == gapped)
                         QVERIFY(p.x() < gapFrom || p.x() >= gapTo);
                 }
