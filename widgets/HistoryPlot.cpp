@@ -118,7 +118,16 @@ HistoryPlot::HistoryPlot(const QString& valueTitle, QWidget* parent) : QwtPlot(p
     setCanvasBackground(Qt::white);
     setAxisTitle(QwtPlot::yLeft, valueTitle);
     setAxisTitle(QwtPlot::xBottom, tr("Время"));
-    setAxisScaleDraw(QwtPlot::xBottom, new QwtDateScaleDraw(Qt::LocalTime));
+    // Dates the Russian way, the time over the day it belongs to.
+    auto* dates = new QwtDateScaleDraw(Qt::LocalTime);
+    dates->setDateFormat(QwtDate::Second, QStringLiteral("hh:mm:ss\ndd.MM.yyyy"));
+    dates->setDateFormat(QwtDate::Minute, QStringLiteral("hh:mm\ndd.MM.yyyy"));
+    dates->setDateFormat(QwtDate::Hour, QStringLiteral("hh:mm\ndd.MM.yyyy"));
+    dates->setDateFormat(QwtDate::Day, QStringLiteral("dd.MM.yyyy"));
+    dates->setDateFormat(QwtDate::Week, QStringLiteral("dd.MM.yyyy"));
+    dates->setDateFormat(QwtDate::Month, QStringLiteral("MM.yyyy"));
+    dates->setDateFormat(QwtDate::Year, QStringLiteral("yyyy"));
+    setAxisScaleDraw(QwtPlot::xBottom, dates);
     setAxisScaleEngine(QwtPlot::xBottom, new QwtDateScaleEngine(Qt::LocalTime));
     auto* legend = new QwtLegend;
     legend->setMaxColumns(1);
