@@ -17,6 +17,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QLabel>
@@ -103,7 +104,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
 
     // Every reading also goes to history.sqlite, written on the recorder's own thread; the
     // monitor never waits for it.
-    historyFeed = new HistoryFeed(QStringLiteral("history.sqlite"), this);
+    historyFeed = new HistoryFeed(QDir::current().absoluteFilePath(QStringLiteral("history.sqlite")), this);
+    connect(ui->action_group_history, &QAction::triggered, this, &MainWindow::askGroupHistory);
     connect(historyFeed, &HistoryFeed::notice, this,
             [this](const QString& text) { ui->statusBar->showMessage(text); });
 
@@ -256,6 +258,8 @@ void MainWindow::buildTileGrid()
             auto* tile = new MKPWidget(grid);
             battery->setState(StateCode::None);
             battery->setWidget(tile);
+            connect(tile, &MKPWidget::historyRequested, this,
+                    [this, battery] { openBatteryHistory(battery); });
             battery->setThresholds(&thresholds);
             row.append(battery);
             const int group = settings.groupOf(m, p);

@@ -28,6 +28,7 @@ class BatteryGroup;
 class GroupsSettingsWindow;
 class GroupContainerWidget;
 class HistoryFeed;
+class HistoryWindow;
 class Journal;
 class JournalWidget;
 class QButtonGroup;
@@ -91,6 +92,14 @@ public:
     const ModbusMessageBoxes& modbusMessageBoxes() const { return modbusBoxes; }
     // Shows a modal message box; replaceable so that tests never block on one.
     static std::function<void(QMessageBox::Icon, QWidget*, const QString&, const QString&)> showMessage;
+    // Asks which of the listed groups to show; the index chosen, -1 when cancelled. Replaceable.
+    static std::function<int(QWidget*, const QStringList&)> chooseGroup;
+
+    // History windows: a battery against its group, a whole group, the group asked for.
+    HistoryWindow* openBatteryHistory(const Battery* battery);
+    HistoryWindow* openGroupHistory(int group);
+    void askGroupHistory();
+    QString historyPath() const;
     static const char* const manualFileName; // "ORVIK-Monitor_manual.pdf", beside the program
 
 signals:

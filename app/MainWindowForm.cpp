@@ -46,6 +46,7 @@ void MainWindowForm::setupUi(QMainWindow* window)
     action_Modbus->setChecked(true);
     menu_about = named(new QAction(window), "menu_about");
     action_pdf = named(new QAction(window), "action_pdf");
+    action_group_history = named(new QAction(window), "action_group_history");
 
     centralWidget = named(new QWidget(window), "centralWidget");
     auto* centralLayout = new QVBoxLayout(centralWidget);
@@ -150,6 +151,7 @@ void MainWindowForm::setupUi(QMainWindow* window)
     menuModbus_mode = named(new QMenu(menuBar), "menuModbus_mode");
     menuAbout = named(new QMenu(menuBar), "menuAbout");
     menu = named(new QMenu(menuBar), "menu");
+    menuHistory = named(new QMenu(menuBar), "menuHistory");
     window->setMenuBar(menuBar);
     mainToolBar = named(new QToolBar(window), "mainToolBar");
     window->addToolBar(Qt::TopToolBarArea, mainToolBar);
@@ -157,11 +159,13 @@ void MainWindowForm::setupUi(QMainWindow* window)
     window->setStatusBar(statusBar);
 
     menuBar->addAction(menuModbus_mode->menuAction());
+    menuBar->addAction(menuHistory->menuAction());
     menuBar->addAction(menuAbout->menuAction());
     menuBar->addAction(menu->menuAction());
     menuModbus_mode->addAction(action_Modbus);
     menuAbout->addAction(menu_about);
     menu->addAction(action_pdf);
+    menuHistory->addAction(action_group_history);
 
     retranslateUi(window);
     stacked_widget->setCurrentIndex(0);
@@ -200,4 +204,6 @@ void MainWindowForm::retranslateUi(QMainWindow* window)
     menuModbus_mode->setTitle(tr("Режим"));
     menuAbout->setTitle(tr("О программе"));
     menu->setTitle(tr("Помощь"));
+    menuHistory->setTitle(tr("История"));
+    action_group_history->setText(tr("История группы…"));
 }

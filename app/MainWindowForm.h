@@ -24,6 +24,7 @@ struct MainWindowForm
     QAction* action_Modbus = nullptr;
     QAction* menu_about = nullptr;
     QAction* action_pdf = nullptr;
+    QAction* action_group_history = nullptr;
     QWidget* centralWidget = nullptr;
     QScrollArea* scrollArea = nullptr;
     QWidget* scrollAreaWidgetContents = nullptr;
@@ -56,6 +57,7 @@ struct MainWindowForm
     QMenu* menuModbus_mode = nullptr;
     QMenu* menuAbout = nullptr;
     QMenu* menu = nullptr;
+    QMenu* menuHistory = nullptr;
     QToolBar* mainToolBar = nullptr;
     QStatusBar* statusBar = nullptr;
 

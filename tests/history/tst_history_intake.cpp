@@ -3,11 +3,15 @@
 // answer is a gap, never a zero.
 #include "../common/WindowInFolder.h"
 #include "app/HistoryFeed.h"
+#include "app/MainWindowForm.h"
 #include "core/Battery.h"
 #include "history/HistoryQuery.h"
 #include "history/HistoryRecorder.h"
 #include "link/DevicesGuiData.h"
+#include "widgets/HistoryWindow.h"
+#include "widgets/MKPWidget.h"
 
+#include <QAction>
 #include <QDateTime>
 #include <QtTest>
 #include <cmath>
@@ -32,7 +36,8 @@ QString rawVoltages(const QString& path, int battery)
     HistoryQuery query(path);
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     QStringList list;
-    for (const HistoryPoint& p : query.series(battery, now - 3600000, now + 1000, HistoryResolution::Raw).points)
+    for (const HistoryPoint& p :
+         query.series(battery, now - 3600000, now + 1000, HistoryResolution::Raw).points)
         list << (p.missing ? QString("-") : QString::number(p.vMean, 'f', 2));
     return list.join(' ');
 }
@@ -46,6 +51,7 @@ private slots:
     void nativeSweeps_data();
     void nativeSweeps();
     void modbusRounds();
+    void windowsOpenFromTheMainWindow();
 };
 
 void TestHistoryIntake::nativeSweeps_data()
@@ -101,6 +107,38 @@ void TestHistoryIntake::modbusRounds()
     } // stopping records what the second round gathered
     QCOMPARE(rawVoltages(path, 0), QString("12.00 12.50"));
     QCOMPARE(rawVoltages(path, 9), QString("21.00 -")); // group B was not polled again
+}
+
+void TestHistoryIntake::windowsOpenFromTheMainWindow()
+{
+    QByteArray groups;
+    for (int p = 0; p < 8; ++p)
+        groups += QString(" <group_id msd=\"1\" mkp=\"%1\">3</group_id>\n").arg(p).toUtf8();
+    WindowInFolder folder(settingsWith(groups));
+    MainWindow* window = folder.window.get();
+    window->show();
+
+    // A double click on battery 10's tile (module 1, channel 2).
+    QTest::mouseDClick(window->rows()[1][2]->widget(), Qt::LeftButton);
+    QList<HistoryWindow*> open = window->findChildren<HistoryWindow*>();
+    QCOMPARE(open.size(), 1);
+    QCOMPARE(open[0]->windowTitle(), QString("История: Группа 3, МСД 01 : МКП 03"));
+    QVERIFY(open[0]->isVisible());
+
+    // The menu offers the groups that hold batteries; the operator picks the only one.
+    QStringList offered;
+    MainWindow::chooseGroup = [&](QWidget*, const QStringList& items) {
+        offered = items;
+        return 0;
+    };
+    window->form()->action_group_history->trigger();
+    QCOMPARE(offered, QStringList{"Группа 3"});
+    open = window->findChildren<HistoryWindow*>();
+    QCOMPARE(open.size(), 2);
+    QCOMPARE(open[1]->windowTitle(), QString("История группы 3"));
+    MainWindow::chooseGroup = [](QWidget*, const QStringList&) { return -1; };
+    window->form()->action_group_history->trigger();
+    QCOMPARE(window->findChildren<HistoryWindow*>().size(), 2);
 }
 
 QTEST_MAIN(TestHistoryIntake)
