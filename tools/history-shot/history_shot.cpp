@@ -25,7 +25,7 @@ QString memberLabel(int id)
 {
     return QStringLiteral("МСД %1 : МКП %2")
         .arg(id / 8, 2, 10, QLatin1Char('0'))
-        .arg(id % 8, 2, 10, QLatin1Char('0'));
+        .arg(id % 8 + 1, 2, 10, QLatin1Char('0'));
 }
 
 HistorySweep sweepAt(qint64 t, qint64 start)
