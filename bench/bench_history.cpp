@@ -5,6 +5,8 @@
 //
 // Files go to scratch folders inside the current directory, so they reach the disk the
 // program would use.
+#include "app/HistoryFeed.h"
+#include "core/Battery.h"
 #include "history/HistoryQuery.h"
 #include "history/HistoryRecorder.h"
 #include "history/HistoryTime.h"
@@ -184,6 +186,35 @@ void BM_RecordCall(benchmark::State& state)
     state.counters["calls"] = double(calls);
 }
 BENCHMARK(BM_RecordCall)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(200);
+
+// What the window's intake pays per sweep: the copy of 128 batteries' values and the hand-over.
+void BM_FeedTakeSweep(benchmark::State& state)
+{
+    QTemporaryDir dir(scratchPattern());
+    HistoryFeed feed(QDir(dir.path()).filePath("history.sqlite"));
+    std::vector<std::unique_ptr<Battery>> batteries;
+    QList<QList<Battery*>> rows;
+    for (int m = 0; m < 16; ++m) {
+        QList<Battery*> row;
+        for (int p = 0; p < 8; ++p) {
+            batteries.push_back(std::make_unique<Battery>(m * 8 + p, m, p));
+            batteries.back()->setVoltage(13.5);
+            batteries.back()->setTemperature(24.0);
+            row << batteries.back().get();
+        }
+        rows << row;
+    }
+    int n = 0;
+    for (auto _ : state) {
+        feed.takeSweep(rows);
+        if (++n % 100 == 0) {
+            state.PauseTiming();
+            feed.recorder()->waitUntilWritten(60000);
+            state.ResumeTiming();
+        }
+    }
+}
+BENCHMARK(BM_FeedTakeSweep)->Unit(benchmark::kMicrosecond)->Iterations(2000);
 
 // A week (201,600 sweeps), and nine days to see the raw sweeps expire as they should and
 // the file stop growing by them.
