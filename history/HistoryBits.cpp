@@ -24,6 +24,21 @@ bool readHeader(const uchar*& p, const uchar* end, int count, quint16* low, int*
 
 namespace HistoryBits {
 
+void setPresent(char* bitmap, int index)
+{
+    bitmap[index / 8] = char(bitmap[index / 8] | (1 << (index % 8)));
+}
+
+int presentIndices(const uchar* bitmap, int count, int* present)
+{
+    int n = 0;
+    for (int b = 0; b < count; ++b) {
+        if (bitmap[b / 8] & (1 << (b % 8)))
+            present[n++] = b;
+    }
+    return n;
+}
+
 void pack(QByteArray* out, const quint16* values, int count)
 {
     quint16 low = 0xFFFF;

@@ -14,4 +14,9 @@ bool unpack(const uchar*& p, const uchar* end, quint16* values, int count);
 // The same for value `index` alone.
 bool unpackOne(const uchar*& p, const uchar* end, int count, int index, quint16* value);
 
+// Presence bitmaps: bit b set when battery b has a value.
+void setPresent(char* bitmap, int index);
+// Fills `present` with the indices whose bit is set, in order; returns how many.
+int presentIndices(const uchar* bitmap, int count, int* present);
+
 } // namespace HistoryBits

@@ -217,7 +217,7 @@ QByteArray HistoryBlock::encodeSlot() const
         const HistoryStat& st = stat(0, b);
         if (!st.present)
             continue;
-        bitmap[b / 8] = char(bitmap[b / 8] | (1 << (b % 8)));
+        HistoryBits::setPresent(bitmap, b);
         // Extremes as distances from the mean: small, so few bits.
         values[0][n] = st.vMean;
         values[1][n] = quint16(st.vMean - st.vMin);
@@ -279,11 +279,7 @@ bool HistoryBlock::decodeSlot(qint64 start, qint64 slotLength, const QByteArray&
     const uchar* bitmap = p + 1;
     p += 1 + bitmapBytes;
     int present[batteryCount];
-    int n = 0;
-    for (int b = 0; b < batteryCount; ++b) {
-        if (bitmap[b / 8] & (1 << (b % 8)))
-            present[n++] = b;
-    }
+    const int n = HistoryBits::presentIndices(bitmap, batteryCount, present);
     quint16 values[streamCount][batteryCount];
     for (auto& stream : values) {
         if (!HistoryBits::unpack(p, end, stream, n))

@@ -74,7 +74,7 @@ QByteArray HistoryFrame::encode() const
     for (int b = 0; b < batteryCount; ++b) {
         if (!has(b))
             continue;
-        bitmap[b / 8] = char(bitmap[b / 8] | (1 << (b % 8)));
+        HistoryBits::setPresent(bitmap, b);
         volts[n] = millivolts[size_t(b)];
         // Offset so that the order of temperatures is kept in unsigned arithmetic.
         temps[n] = quint16(decidegrees[size_t(b)] + 0x8000);
@@ -100,11 +100,7 @@ bool HistoryFrame::decode(const QByteArray& blob)
     const uchar* bitmap = p + 1;
     p += 1 + bitmapBytes;
     int present[batteryCount];
-    int n = 0;
-    for (int b = 0; b < batteryCount; ++b) {
-        if (bitmap[b / 8] & (1 << (b % 8)))
-            present[n++] = b;
-    }
+    const int n = HistoryBits::presentIndices(bitmap, batteryCount, present);
     quint16 volts[batteryCount];
     quint16 temps[batteryCount];
     if (!HistoryBits::unpack(p, end, volts, n) || !HistoryBits::unpack(p, end, temps, n))
