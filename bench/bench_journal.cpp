@@ -1,6 +1,7 @@
 // The journal's disk work: an alarm storm into a full journal, the cost of one append as
 // the file grows, and the read-back at start-up. Files go to a scratch folder inside the
 // current directory, so the syncs reach the disk the program would use.
+#include "SampleJournal.h"
 #include "config/AlarmThresholds.h"
 #include "config/Settings.h"
 #include "journal/Journal.h"
@@ -18,21 +19,8 @@
 
 namespace {
 
-Event numbered(int n)
-{
-    const QDateTime time(QDate(2026, 3, 1), QTime(8, 0, 0));
-    return Event(n % 16, n % 8, n % 7, time.addSecs(n), 20.0 + (n % 10) * 0.1, 12.0 + (n % 50) * 0.01, 0.3,
-                 -0.25, n % 2 == 0, false, 1, 1);
-}
-
-// A journal file of about `bytes` bytes, made of paragraphs, as the program writes it.
-QByteArray journalOf(qint64 bytes)
-{
-    QByteArray content = JournalFormat::createdSkeleton().chopped(JournalFormat::closingTags.size());
-    for (int n = 0; content.size() + JournalFormat::closingTags.size() < bytes; ++n)
-        content += JournalFormat::encode(JournalFormat::toHtml(numbered(n))) + '\n';
-    return content + JournalFormat::closingTags;
-}
+using SampleJournal::journalOf;
+using SampleJournal::numbered;
 
 void writeFile(const QString& path, const QByteArray& content)
 {

@@ -3,6 +3,7 @@
 // until its first picture is painted and settled (offscreen platform), and, apart, the time to
 // destroy it. The first start in the process, with its one-time work, is reported too.
 // The files are in the page cache, as after any earlier run of the program.
+#include "SampleJournal.h"
 #include "app/MainWindow.h"
 #include "journal/Event.h"
 #include "journal/JournalFormat.h"
@@ -43,21 +44,8 @@ struct ScreenWork : QObject
     }
 };
 
-Event numbered(int n)
-{
-    const QDateTime time(QDate(2026, 3, 1), QTime(8, 0, 0));
-    return Event(n % 16, n % 8, n % 7, time.addSecs(n), 20.0 + (n % 10) * 0.1, 12.0 + (n % 50) * 0.01, 0.3,
-                 -0.25, n % 2 == 0, false, 1, 1);
-}
-
-// A journal file of about `bytes` bytes, made of paragraphs, as the program writes it.
-QByteArray journalOf(qint64 bytes)
-{
-    QByteArray content = JournalFormat::createdSkeleton().chopped(JournalFormat::closingTags.size());
-    for (int n = 0; content.size() + JournalFormat::closingTags.size() < bytes; ++n)
-        content += JournalFormat::encode(JournalFormat::toHtml(numbered(n))) + '\n';
-    return content + JournalFormat::closingTags;
-}
+using SampleJournal::journalOf;
+using SampleJournal::numbered;
 
 QByteArray groupedSettings()
 {

@@ -1,6 +1,7 @@
 // The disk refuses writes while the recorder runs (a file-size limit stands in for a full
 // disk): recording stops with a message, the caller carries on, sweeps beyond the bounded
 // queue are dropped oldest first, and once writes succeed again recording resumes by itself.
+#include "../common/FileSizeLimit.h"
 #include "HistoryTestSupport.h"
 
 #include <QSignalSpy>
@@ -11,15 +12,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-bool limitFileSize(rlim_t bytes)
-{
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_FSIZE, &limit) != 0)
-        return false;
-    limit.rlim_cur = bytes;
-    return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
-}
 
 qint64 largestFile(const QString& path)
 {

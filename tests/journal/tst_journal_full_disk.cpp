@@ -1,5 +1,6 @@
 // The disk fills while the journal writes (a file-size limit stands in for it): the file stays
 // whole, the refused events wait, and once there is room again every event is on disk, in order.
+#include "../common/FileSizeLimit.h"
 #include "JournalTestSupport.h"
 #include "journal/Journal.h"
 
@@ -9,15 +10,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-bool limitFileSize(rlim_t bytes)
-{
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_FSIZE, &limit) != 0)
-        return false;
-    limit.rlim_cur = bytes;
-    return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
-}
 
 // Numbers of the events in the backup followed by the journal.
 QList<int> numbersOnDisk(const QString& folder)
