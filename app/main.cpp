@@ -1,9 +1,15 @@
+#include "app/InstanceLock.h"
 #include "app/MainWindow.h"
+#include "app/QuitOnSignals.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <QTimer>
 #include <clocale>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -31,6 +37,17 @@ bool asksForInformationOnly(int argc, char* argv[])
     }
     return false;
 }
+
+// Said on standard error and in a box that goes away by itself, so an unattended start
+// (autostart, a service) does not hang on it.
+void refuseSecondInstance(const QString& folder)
+{
+    const QString text = InstanceLock::heldMessage(folder);
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("ОРВИК-Монитор"), text, QMessageBox::Ok);
+    QTimer::singleShot(5000, &box, &QMessageBox::accept);
+    box.exec();
+}
 } // namespace
 
 int main(int argc, char* argv[])
@@ -54,6 +71,20 @@ int main(int argc, char* argv[])
     // QApplication adopted the user's locale; numbers in files and on screen must not
     // depend on it. The comma on screen comes from the formatting helper.
     std::setlocale(LC_NUMERIC, "C");
+
+    InstanceLock lock(QDir::currentPath());
+    switch (lock.take()) {
+    case InstanceLock::Result::HeldByAnother:
+        refuseSecondInstance(QDir::currentPath());
+        return 1;
+    case InstanceLock::Result::Unavailable:
+        std::fprintf(stderr,
+                     "orvik-monitor: no lock file in this folder, a second monitor would not be stopped\n");
+        break;
+    case InstanceLock::Result::Taken:
+        break;
+    }
+    QuitOnSignals quitOnSignals;
 
     auto* window = new MainWindow();
     window->show();

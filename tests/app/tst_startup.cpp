@@ -1,5 +1,5 @@
 // The real program started in a folder with a damaged settings.xml: it must stay up
-// and leave the file exactly as it found it.
+// and leave the file exactly as it found it. A second one in the same folder must not start.
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -12,8 +12,11 @@ private slots:
     void staysUpAndKeepsFile_data();
     void staysUpAndKeepsFile();
     void directoryInPlaceOfFile();
+    void secondInstance_data();
+    void secondInstance();
 
 private:
+    void startIn(QProcess& process, const QString& dir);
     // Starts the program in dir, checks it is still running after a while, stops it.
     void runIn(const QString& dir);
     QString program;
@@ -25,9 +28,8 @@ void TestStartup::initTestCase()
     QVERIFY2(QFileInfo(program).isExecutable(), "ORVIK_MONITOR must name the built program");
 }
 
-void TestStartup::runIn(const QString& dir)
+void TestStartup::startIn(QProcess& process, const QString& dir)
 {
-    QProcess process;
     process.setProgram(program);
     process.setWorkingDirectory(dir);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -36,6 +38,12 @@ void TestStartup::runIn(const QString& dir)
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start();
     QVERIFY(process.waitForStarted(10000));
+}
+
+void TestStartup::runIn(const QString& dir)
+{
+    QProcess process;
+    startIn(process, dir);
     // Long enough for the window to be built and shown, even under sanitizers.
     QVERIFY2(!process.waitForFinished(3000), process.readAll().constData());
     QCOMPARE(process.state(), QProcess::Running);
@@ -106,6 +114,40 @@ void TestStartup::directoryInPlaceOfFile()
     QVERIFY(QDir(dir.path()).mkdir("settings.xml"));
     runIn(dir.path());
     QVERIFY(QFileInfo(dir.filePath("settings.xml")).isDir());
+}
+
+void TestStartup::secondInstance_data()
+{
+    QTest::addColumn<bool>("firstCrashed");
+    QTest::newRow("first still running") << false;
+    QTest::newRow("first killed, its lock left behind") << true;
+}
+
+void TestStartup::secondInstance()
+{
+    QFETCH(bool, firstCrashed);
+    QTemporaryDir dir;
+    QProcess first;
+    startIn(first, dir.path());
+    QVERIFY(QTest::qWaitFor([&] { return QFile::exists(dir.filePath("journal.html")); }, 10000));
+    if (firstCrashed) {
+        first.kill();
+        QVERIFY(first.waitForFinished(10000));
+        QVERIFY(QFile::exists(dir.filePath("orvik-monitor.lock")));
+        runIn(dir.path());
+        return;
+    }
+    QProcess second;
+    startIn(second, dir.path());
+    // The box closes by itself within 5 s.
+    QVERIFY(second.waitForFinished(10000));
+    QCOMPARE(second.exitCode(), 1);
+    QVERIFY2(QString::fromLocal8Bit(second.readAll())
+                 .contains("Монитор уже запущен в этой папке: " + QDir::toNativeSeparators(dir.path())),
+             "the second monitor must say why it stops");
+    QCOMPARE(first.state(), QProcess::Running);
+    first.kill();
+    first.waitForFinished(10000);
 }
 
 QTEST_GUILESS_MAIN(TestStartup)

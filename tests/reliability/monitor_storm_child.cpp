@@ -1,8 +1,10 @@
 // Helper of tst_monitor_kill: the monitor in the given folder, polling the given line through
 // an alarm storm while its settings are saved over and over. Prints "E <paragraph>" once an
-// event is on disk and "S <n>" once the n-th save has returned. The test kills it with SIGKILL.
+// event is on disk and "S <n>" once the n-th save has returned. The test kills it, or asks it
+// to end with SIGTERM, SIGINT or SIGHUP, which it takes as the program does.
 #include "app/MainWindow.h"
 #include "app/MainWindowForm.h"
+#include "app/QuitOnSignals.h"
 #include "config/Settings.h"
 #include "journal/Journal.h"
 #include "journal/JournalFormat.h"
@@ -36,6 +38,7 @@ int main(int argc, char* argv[])
     QDir::setCurrent(QString::fromLocal8Bit(argv[1]));
     MainWindow::extraComPorts = QStringList{QString::fromLocal8Bit(argv[2])};
     MainWindow::serialPortTableRoot = QStringLiteral("no-sysfs");
+    QuitOnSignals quitOnSignals;
     MainWindow window;
     MainWindow::instance = &window;
     window.show();

@@ -1,6 +1,7 @@
 // The monitor killed with SIGKILL in the middle of an alarm storm, while its settings are being
 // saved: every event it had written reads back from the journal, in order, and settings.xml is
-// one of the two versions it was saving, whole.
+// one of the two versions it was saving, whole. Asked to end by a signal instead, it ends cleanly:
+// every event it took is on disk and the history is closed.
 #include "../common/SimulatedLine.h"
 #include "../common/StormSupport.h"
 #include "config/AlarmThresholds.h"
@@ -35,7 +36,57 @@ class TestMonitorKill : public QObject
     Q_OBJECT
 private slots:
     void killedDuringAStorm();
+    void endedBySignalDuringAStorm_data();
+    void endedBySignalDuringAStorm();
 };
+
+namespace {
+
+// The storm child in a folder of its own, with what it reported so far.
+struct StormChild
+{
+    QTemporaryDir folder;
+    QProcess process;
+    QList<QByteArray> written;
+    int saves = 0;
+    QByteArray pending;
+
+    bool start(const QString& line)
+    {
+        QFile settings(folder.filePath("settings.xml"));
+        if (!settings.open(QIODevice::WriteOnly))
+            return false;
+        settings.write(everyBatteryGrouped());
+        settings.close();
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(MONITOR_STORM_CHILD, {folder.path(), line});
+        return process.waitForStarted();
+    }
+    void take()
+    {
+        pending += process.readAllStandardOutput();
+        int end;
+        while ((end = pending.indexOf('\n')) >= 0) {
+            const QByteArray text = pending.left(end);
+            pending.remove(0, end + 1);
+            if (text.startsWith("E "))
+                written << JournalFormat::encode(QString::fromUtf8(text.mid(2)));
+            else if (text.startsWith("S "))
+                saves = text.mid(2).toInt();
+        }
+    }
+    bool intoTheStorm()
+    {
+        return QTest::qWaitFor(
+            [&] {
+                take();
+                return written.size() >= 20 && saves >= 5;
+            },
+            30000);
+    }
+};
+
+} // namespace
 
 void TestMonitorKill::killedDuringAStorm()
 {
@@ -45,42 +96,17 @@ void TestMonitorKill::killedDuringAStorm()
     int totalEvents = 0, totalSaves = 0;
 
     for (int round = 0; round < 6; ++round) {
-        QTemporaryDir folder;
-        QFile settings(folder.filePath("settings.xml"));
-        QVERIFY(settings.open(QIODevice::WriteOnly));
-        settings.write(everyBatteryGrouped());
-        settings.close();
-
-        QProcess child;
-        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(MONITOR_STORM_CHILD, {folder.path(), line.link()});
-        QVERIFY(child.waitForStarted());
-        QList<QByteArray> written;
-        int saves = 0;
-        QByteArray pending;
-        const auto take = [&] {
-            pending += child.readAllStandardOutput();
-            int end;
-            while ((end = pending.indexOf('\n')) >= 0) {
-                const QByteArray text = pending.left(end);
-                pending.remove(0, end + 1);
-                if (text.startsWith("E "))
-                    written << JournalFormat::encode(QString::fromUtf8(text.mid(2)));
-                else if (text.startsWith("S "))
-                    saves = text.mid(2).toInt();
-            }
-        };
-        // Into the storm, then a random moment later.
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                take();
-                return written.size() >= 20 && saves >= 5;
-            },
-            30000));
+        StormChild child;
+        QVERIFY(child.start(line.link()));
+        QVERIFY(child.intoTheStorm());
+        // A random moment later.
         QTest::qWait(int(random.bounded(1500)));
-        ::kill(pid_t(child.processId()), SIGKILL);
-        QVERIFY(child.waitForFinished(5000));
-        take();
+        ::kill(pid_t(child.process.processId()), SIGKILL);
+        QVERIFY(child.process.waitForFinished(5000));
+        child.take();
+        const QList<QByteArray>& written = child.written;
+        const QTemporaryDir& folder = child.folder;
+        const int saves = child.saves;
         totalEvents += written.size();
         totalSaves += saves;
 
@@ -110,6 +136,36 @@ void TestMonitorKill::killedDuringAStorm()
         QVERIFY(reloaded.load(folder.filePath("settings.xml")));
     }
     qInfo("%d events and %d saves acknowledged before the kills", totalEvents, totalSaves);
+}
+
+void TestMonitorKill::endedBySignalDuringAStorm_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+}
+
+void TestMonitorKill::endedBySignalDuringAStorm()
+{
+    QFETCH(int, signal);
+    SimulatedLine line;
+    QVERIFY(line.start(stormOptions()));
+    StormChild child;
+    QVERIFY(child.start(line.link()));
+    QVERIFY(child.intoTheStorm());
+    ::kill(pid_t(child.process.processId()), signal);
+    QVERIFY(child.process.waitForFinished(15000));
+    child.take();
+    QCOMPARE(child.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.process.exitCode(), 0);
+
+    // Every event it took was written before it ended, and the file is whole.
+    QCOMPARE(paragraphsOnDisk(child.folder.path()), child.written);
+    QVERIFY(readAll(child.folder.filePath("journal.html")).endsWith("</body>\n</html>"));
+    // The history was closed: SQLite folds the write-ahead log back in on the last close.
+    QVERIFY(QFileInfo(child.folder.filePath("history.sqlite")).size() > 0);
+    QCOMPARE(QFileInfo(child.folder.filePath("history.sqlite-wal")).size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestMonitorKill)
