@@ -2,6 +2,7 @@
 // the manual and the exit question.
 #include "app/MainWindow.h"
 #include "app/MainWindowForm.h"
+#include "app/PortOpenFailure.h"
 #include "app/ProgramMode.h"
 #include "config/GroupsSettingsWindow.h"
 #include "core/Battery.h"
@@ -38,6 +39,11 @@ std::function<void(QMessageBox::Icon, QWidget*, const QString&, const QString&)>
     };
 
 const char* const MainWindow::manualFileName = "ORVIK-Monitor_manual.pdf";
+
+namespace {
+// How long a click on "Старт"/"Стоп" may wait for the polling worker's thread.
+constexpr unsigned long stopWaitMs = 2000;
+} // namespace
 
 void MainWindow::connectControls()
 {
@@ -97,19 +103,30 @@ void MainWindow::startNative()
         showMessage(QMessageBox::Information, this, tr("Ошибка!"), tr("Не выбран ком порт"));
         return;
     }
+    // A sweep of the last run may outlast the stop's wait. Until it ends, its port must not
+    // change under it nor its thread be started again: wait as long as the stop may, then
+    // refuse rather than freeze the window.
+    const auto refuseWhileSweeping = [this] {
+        setControlsLocked(false);
+        showMessage(QMessageBox::Information, this, tr("Ошибка!"),
+                    tr("Предыдущий опрос ещё не завершён. Повторите запуск через несколько секунд."));
+    };
+    worker.stopPolling();
+    if (!worker.waitStopped(stopWaitMs))
+        return refuseWhileSweeping();
     ComPort* port = comPorts[size_t(index)].get();
     if (!port->open()) {
-        const QString text =
-            tr("Не удалось открыть ком порт(%1, %2)").arg(port->portName()).arg(port->lastError());
+        const QString text = PortOpenFailure::nativeText(port->portName(), port->lastError());
         setControlsLocked(false);
         showMessage(QMessageBox::Information, this, tr("Ошибка!"), text);
         return;
     }
-    worker.stopPolling();
+    if (!worker.setPort(port) || !worker.startPolling()) {
+        port->close(false);
+        return refuseWhileSweeping();
+    }
     currentComPort = port;
-    worker.setPort(port);
     nativeRunning = true;
-    worker.startPolling();
     ui->pb_stop_start->setText(tr("Стоп"));
     settings.setComPort(ui->cmb_com->currentText());
     setGroupsRunningLook(true);
@@ -118,8 +135,9 @@ void MainWindow::startNative()
 void MainWindow::stopNative()
 {
     worker.stopPolling();
-    worker.waitStopped(2000);
-    if (currentComPort && !currentComPort->close(false)) {
+    worker.waitStopped(stopWaitMs);
+    // The worker closes a failed line by force: a port found closed is no close error.
+    if (currentComPort && !currentComPort->close(false) && currentComPort->isOpen()) {
         const QString code = QString::asprintf("0x%08X", unsigned(currentComPort->lastError()));
         showMessage(QMessageBox::Information, this, tr("Ошибка!"),
                     tr("При закрытии ком порта произошла ошибка(") + code + tr(")!"));

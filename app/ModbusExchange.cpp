@@ -7,6 +7,7 @@
 
 #include "app/MainWindowForm.h"
 #include "app/ModbusPollList.h"
+#include "app/PortOpenFailure.h"
 #include "config/GroupsSettingsWindow.h"
 #include "config/ModbusAddressList.h"
 #include "core/Battery.h"
@@ -138,7 +139,8 @@ void MainWindow::openSerialPort()
     serialPort->setFlowControl(QSerialPort::NoFlowControl);
     if (!serialPort->open(QIODevice::ReadWrite))
         modbusBoxes.show(ModbusMessageBoxes::PortNotOpened, QMessageBox::Critical, this, tr("Error"),
-                         serialPort->errorString());
+                         PortOpenFailure::modbusText(ui->cmb_com->currentText(), serialPort->error(),
+                                                     serialPort->errorString()));
 }
 
 void MainWindow::closeSerialPort()

@@ -22,6 +22,17 @@ bool isSerialCorePort(const QString& entry)
     return driver == QLatin1String("serial8250") || driver == QLatin1String("port");
 }
 
+// The UART type the kernel publishes for the entry, or -1 when it publishes none.
+int publishedSerialType(const QString& entry)
+{
+    QFile file(entry + QStringLiteral("/type"));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    bool ok = false;
+    const int type = file.readAll().trimmed().toInt(&ok);
+    return ok ? type : -1;
+}
+
 // Splits at the boundaries between digits and other characters.
 QStringList naturalParts(const QString& name)
 {
@@ -85,7 +96,9 @@ QStringList listSerialPorts(const QString& ttyClassRoot, const SerialTypeProbe& 
         if (!QFileInfo::exists(entry + QStringLiteral("/device")))
             continue;
         if (isSerialCorePort(entry)) {
-            const int type = probe ? probe(name) : -1;
+            int type = publishedSerialType(entry);
+            if (type == -1 && probe)
+                type = probe(name);
             if (type == -1 || type == kUnknownPortType)
                 continue;
         }

@@ -10,6 +10,9 @@ using SerialTypeProbe = std::function<int(const QString& name)>;
 // The serial ports the kernel knows, from its tty table: every entry with a device behind
 // it, less the serial-core ports that have no UART (type 0). Names come without "/dev/",
 // in natural order: ttyS0, ttyS1, ttyS2, ttyS10, ttyUSB0.
+// The UART type is read from the table's "type" attribute, which every user may read, so a
+// port the user has no rights on is still listed (opening it then says why it fails). Only
+// where the kernel has no such attribute is the port itself asked through the probe.
 QStringList listSerialPorts();
 QStringList listSerialPorts(const QString& ttyClassRoot, const SerialTypeProbe& probe);
 

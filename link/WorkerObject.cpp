@@ -25,16 +25,19 @@ WorkerObject::~WorkerObject()
     delete thread;
 }
 
-void WorkerObject::setPort(ComPort* newPort)
+bool WorkerObject::setPort(ComPort* newPort)
 {
+    if (thread->isRunning())
+        return false;
     port = newPort;
+    return true;
 }
 
-void WorkerObject::startPolling()
+bool WorkerObject::startPolling()
 {
     // A thread told to quit may still be finishing its sweep; start() would then do nothing.
-    if (stopRequested)
-        thread->wait();
+    if (stopRequested && !thread->wait(0))
+        return false;
     stopRequested = false;
     // Ticks queued before the stop would start a sweep at once instead of a period later.
     QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
@@ -42,6 +45,7 @@ void WorkerObject::startPolling()
     thread->start(QThread::InheritPriority);
     if (!timer->isActive())
         timer->start(period);
+    return true;
 }
 
 void WorkerObject::stopPolling()
@@ -103,6 +107,9 @@ void WorkerObject::timeoutHandler()
         entry.valid = false;
         entry.msd_number = static_cast<std::uint32_t>(i);
 
+        // Stopped: the window waits for this sweep only so long, and nobody takes its result.
+        if (stopRequested)
+            return;
         if (!port->isOpen()) {
             storeEntry(i, entry);
             continue;

@@ -25,9 +25,11 @@ public:
     // and the port must not be closed or destroyed under it.
     ~WorkerObject() override;
 
-    // Called from the GUI thread while polling is stopped.
-    void setPort(ComPort* port);
-    void startPolling();
+    // Called from the GUI thread. Both refuse (false) while the thread of the last polling
+    // still runs a sweep: its port must not change under it, and waiting for it here would
+    // hold the caller without bound. waitStopped tells when that is over.
+    bool setPort(ComPort* port);
+    bool startPolling();
     void stopPolling();
     bool waitStopped(unsigned long ms);
 

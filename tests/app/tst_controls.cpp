@@ -1,5 +1,7 @@
 // The operator's controls through the real widgets: group selection, hiding ungrouped
-// tiles, the deviation page scroll, the mode switch, a failed start, the exit question.
+// tiles, the deviation page scroll, the mode switch, a failed start, the native stop after a
+// lost line or with a sweep still running, the exit question.
+#include "../common/PtyLine.h"
 #include "app/MainWindow.h"
 #include "app/MainWindowForm.h"
 #include "app/ProgramMode.h"
@@ -19,6 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSemaphore>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -96,6 +99,8 @@ private slots:
     void modeSwitchRelabelsRows();
     void failedStartUnlocks_data();
     void failedStartUnlocks();
+    void stopAfterLineLost();
+    void startWhileLastSweepRuns();
     void exitQuestion_data();
     void exitQuestion();
     void modbusStartStopThroughTheButton();
@@ -205,18 +210,32 @@ void TestControls::modeSwitchRelabelsRows()
 
 void TestControls::failedStartUnlocks_data()
 {
-    QTest::addColumn<bool>("withPort");
+    QTest::addColumn<QString>("port"); // "pty": a line only root may open
     QTest::addColumn<QString>("message");
-    QTest::newRow("no port") << false << "Не выбран ком порт";
-    QTest::newRow("port does not open") << true << "Не удалось открыть ком порт(/nonexistent/ttyX, 2)";
+    QTest::newRow("no port") << QString() << "Не выбран ком порт";
+    QTest::newRow("port does not open") << "/nonexistent/ttyX"
+                                        << "Не удалось открыть ком порт(/nonexistent/ttyX, 2)";
+    QTest::newRow("no rights on the port")
+        << "pty"
+        << "Не удалось открыть ком порт(%1, 13)\nНет доступа к порту: добавьте пользователя в группу dialout "
+           "и войдите в систему заново.";
 }
 
 void TestControls::failedStartUnlocks()
 {
-    QFETCH(bool, withPort);
+    QFETCH(QString, port);
     QFETCH(QString, message);
-    Rig rig(withPort ? QStringList{"/nonexistent/ttyX"} : QStringList{});
-    QTest::mouseClick(rig.ui()->pb_stop_start, Qt::LeftButton);
+    PtyLine line;
+    if (port == "pty") {
+        QVERIFY(line.isReady() && line.denyAccess());
+        port = line.path();
+        message = message.arg(port);
+    }
+    Rig rig(port.isEmpty() ? QStringList{} : QStringList{port});
+    {
+        AccessAsNobody nobody;
+        QTest::mouseClick(rig.ui()->pb_stop_start, Qt::LeftButton);
+    }
     QCOMPARE(rig.messages.size(), 1);
     QCOMPARE(rig.messages[0].title, QString("Ошибка!"));
     QCOMPARE(rig.messages[0].text, message);
@@ -225,6 +244,72 @@ void TestControls::failedStartUnlocks()
     QVERIFY(rig.ui()->cmb_com->isEnabled());
     QVERIFY(rig.ui()->menuModbus_mode->menuAction()->isEnabled());
     QCOMPARE(rig.ui()->rb_1_group->text(), QString("Группа 1 (Ucp=0,00 B, Tcp=0,0 °C)")); // still idle
+}
+
+void TestControls::stopAfterLineLost()
+{
+    PtyLine line;
+    QVERIFY(line.isReady());
+    Rig rig({line.path()});
+    rig.window->nativeWorker().setPollingPeriod(100);
+    QTest::mouseClick(rig.ui()->pb_stop_start, Qt::LeftButton);
+    QVERIFY(rig.window->isNativeRunning());
+    // The worker meets the failing line and closes the port by force.
+    line.hangUp();
+    ComPort* port = rig.window->comPortList()[0].get();
+    QTRY_VERIFY_WITH_TIMEOUT(!port->isOpen(), 10000);
+    QTest::mouseClick(rig.ui()->pb_stop_start, Qt::LeftButton);
+    QCOMPARE(rig.messages.size(), 0);
+    QVERIFY(!rig.window->isNativeRunning());
+    QCOMPARE(rig.ui()->pb_stop_start->text(), QString("Старт"));
+}
+
+void TestControls::startWhileLastSweepRuns()
+{
+    // The first sweep is held at its end until released (or for 10 s at most), so it
+    // outlasts the stop's wait.
+    QSemaphore release;
+    QAtomicInt held = 0;
+    PtyLine line;
+    QVERIFY(line.isReady());
+    Rig rig({line.path()});
+    WorkerObject& worker = rig.window->nativeWorker();
+    worker.setPollingPeriod(100);
+    connect(
+        &worker, &WorkerObject::dataArrived, &worker,
+        [&](const DevicesGuiData&) {
+            if (held.testAndSetOrdered(0, 1))
+                release.tryAcquire(1, 10000);
+        },
+        Qt::DirectConnection);
+    QTest::mouseClick(rig.ui()->pb_stop_start, Qt::LeftButton);
+    QVERIFY(rig.window->isNativeRunning());
+    QTRY_VERIFY_WITH_TIMEOUT(held.loadAcquire() == 1, 10000);
+    QTest::mouseClick(rig.ui()->pb_stop_start, Qt::LeftButton);
+    QVERIFY(!rig.window->isNativeRunning());
+    QVERIFY(worker.pollingThread()->isRunning());
+
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(rig.ui()->pb_stop_start, Qt::LeftButton);
+    const qint64 blocked = clock.elapsed();
+    // Bounded by the 2000 ms wait, not by the sweep.
+    QVERIFY2(blocked < 5000, qPrintable(QString::number(blocked)));
+    QCOMPARE(rig.messages.size(), 1);
+    QCOMPARE(rig.messages[0].text,
+             QString("Предыдущий опрос ещё не завершён. Повторите запуск через несколько секунд."));
+    QVERIFY(!rig.window->isNativeRunning());
+    QCOMPARE(rig.ui()->pb_stop_start->text(), QString("Старт"));
+    QVERIFY(rig.ui()->cmb_com->isEnabled());
+
+    // Once that sweep has ended, the start goes through.
+    release.release();
+    QTRY_VERIFY_WITH_TIMEOUT(!worker.pollingThread()->isRunning(), 10000);
+    QTest::mouseClick(rig.ui()->pb_stop_start, Qt::LeftButton);
+    QVERIFY(rig.window->isNativeRunning());
+    QCOMPARE(rig.messages.size(), 1);
+    QTest::mouseClick(rig.ui()->pb_stop_start, Qt::LeftButton);
+    QVERIFY(!rig.window->isNativeRunning());
 }
 
 void TestControls::exitQuestion_data()

@@ -14,12 +14,18 @@ public:
 
     FakeTtyTable() { QDir(dir.path()).mkpath(QStringLiteral("class/tty")); }
 
-    // driver empty: an entry without a device (virtual consoles, ptmx).
-    bool add(const QString& name, const QString& driver)
+    // driver empty: an entry without a device (virtual consoles, ptmx). type: the UART type
+    // the kernel publishes for a serial-core port, none when empty.
+    bool add(const QString& name, const QString& driver, const QString& type = QString())
     {
         QDir base(dir.path());
         if (!base.mkpath(QStringLiteral("class/tty/") + name))
             return false;
+        if (!type.isEmpty()) {
+            QFile attribute(base.filePath(QStringLiteral("class/tty/%1/type").arg(name)));
+            if (!attribute.open(QIODevice::WriteOnly) || attribute.write(type.toLatin1() + '\n') < 0)
+                return false;
+        }
         if (driver.isEmpty())
             return true;
         const QString device = QStringLiteral("devices/") + name;

@@ -2,6 +2,7 @@
 // what needs the line's own record or an answer shaped exactly: the request bytes, the
 // sends of a turn, the start and stop control and its message boxes. The device simulator
 // plays the other scenarios (tst_modbus_scenarios).
+#include "../common/PtyLine.h"
 #include "ModbusPtyPeer.h"
 #include "ModbusWindowFixture.h"
 
@@ -85,6 +86,7 @@ private slots:
     void groupsShrinkDuringExchange();
     void noStartWithoutGroups();
     void startLocksStopUnlocks();
+    void oneBoxOfAKind_data();
     void oneBoxOfAKind();
 };
 
@@ -213,16 +215,42 @@ void TestModbusExchange::startLocksStopUnlocks()
     QCOMPARE(peer.requests().size(), sent);
 }
 
+void TestModbusExchange::oneBoxOfAKind_data()
+{
+    QTest::addColumn<QString>("port"); // "pty": a line only root may open
+    QTest::addColumn<QString>("text");
+    QTest::newRow("missing port")
+        << "/nonexistent/ttyMB0"
+        << "Не удалось открыть ком порт /nonexistent/ttyMB0: No such file or directory";
+    QTest::newRow("no rights on the port")
+        << "pty"
+        << "Не удалось открыть ком порт %1: Permission denied\nНет доступа к порту: добавьте пользователя в "
+           "группу dialout и войдите в систему заново.";
+}
+
 void TestModbusExchange::oneBoxOfAKind()
 {
     // A port that cannot be opened: one box, however often the exchange is started.
-    ModbusWindowFixture f(QStringLiteral("/nonexistent/ttyMB0"), {{1, 0, 8, 1, 0}});
-    QVERIFY(f->startModbus());
+    QFETCH(QString, port);
+    QFETCH(QString, text);
+    PtyLine line;
+    if (port == "pty") {
+        QVERIFY(line.isReady() && line.denyAccess());
+        port = line.path();
+        text = text.arg(port);
+    }
+    ModbusWindowFixture f(port, {{1, 0, 8, 1, 0}});
+    const auto start = [&] {
+        AccessAsNobody nobody;
+        return f->startModbus();
+    };
+    QVERIFY(start());
     f->stopModbus();
-    QVERIFY(f->startModbus());
+    QVERIFY(start());
     const QMessageBox* box = f->modbusMessageBoxes().box(ModbusMessageBoxes::PortNotOpened);
     QVERIFY(box && box->isVisible());
     QCOMPARE(box->windowTitle(), QString("Error"));
+    QCOMPARE(box->text(), text);
     QCOMPARE(f.openBoxes().size(), 1);
     // The exchange runs without a port and ends in the silent-device message.
     QVERIFY2(
