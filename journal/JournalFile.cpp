@@ -1,14 +1,14 @@
 #include "journal/JournalFile.h"
 
+#include "journal/DurableRewrite.h"
 #include "journal/JournalFormat.h"
+#include "journal/JournalLineReader.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QVector>
 #include <cerrno>
 #include <fcntl.h>
-#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,21 +39,6 @@ bool writeAllAt(int fd, const char* data, qint64 size, qint64 offset)
     return true;
 }
 
-bool readAllAt(int fd, char* data, qint64 size, qint64 offset)
-{
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, data, size_t(size), off_t(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= n;
-        offset += n;
-    }
-    return true;
-}
-
 bool syncFile(int fd)
 {
     int result;
@@ -71,22 +56,19 @@ bool tailIsIntact(int fd, qint64 size)
         return false;
     const bool wholeFile = size == length;
     QByteArray end(wholeFile ? length : length + 1, Qt::Uninitialized);
-    if (!readAllAt(fd, end.data(), end.size(), size - end.size()))
+    if (!JournalLineReader::readAt(fd, end.data(), end.size(), size - end.size()))
         return false;
     return end.endsWith(tail()) && (wholeFile || end.at(0) == '\n');
 }
 
-bool isPrefixOf(const QByteArray& line, const char* text)
-{
-    return !line.isEmpty() && QByteArray(text).startsWith(line);
-}
+using Line = JournalLineReader::Line;
 
-bool endsWithClosingPart(const QByteArray& line)
+bool endsWithClosingPart(const QByteArray& end)
 {
     for (const char* tag : {"</body>", "</html>"}) {
         const QByteArray closing(tag);
         for (int n = 1; n <= closing.size(); ++n)
-            if (line.endsWith(closing.right(n)))
+            if (end.endsWith(closing.right(n)))
                 return true;
     }
     return false;
@@ -94,13 +76,76 @@ bool endsWithClosingPart(const QByteArray& line)
 
 // What a torn append leaves after the last complete paragraph: the start of a paragraph,
 // a piece of the closing tags, or the start of a paragraph run into what was left of them.
-bool isTornRemnant(const QByteArray& line)
+bool isTornRemnant(const Line& line)
 {
-    if (line.contains("<p>"))
+    if (line.paragraphOpen)
         return true; // a paragraph that never got its end tag
-    if (isPrefixOf(line, "<p>") || isPrefixOf(line, "</body>") || isPrefixOf(line, "</html>"))
+    // Without a carriage return before the line break.
+    const bool cr = line.endSize > 0 && line.end[line.endSize - 1] == '\r';
+    const qint64 length = line.length - (cr ? 1 : 0);
+    const QByteArray head(line.head, int(qMin<qint64>(line.headSize, length)));
+    const QByteArray end(line.end, line.endSize - (cr ? 1 : 0));
+    if (length > 0 && length == head.size())
+        for (const char* text : {"<p>", "</body>", "</html>"})
+            if (QByteArray(text).startsWith(head))
+                return true;
+    return head.startsWith("<p") && endsWithClosingPart(end);
+}
+
+// A repair drops every line with a closing tag, and the torn remnants after the last
+// complete paragraph.
+bool isDropped(const Line& line, qint64 afterLastParagraph)
+{
+    return line.closingTag || (line.start >= afterLastParagraph && isTornRemnant(line));
+}
+
+// What a look through the whole file finds.
+struct Shape
+{
+    qint64 used = 0;               // without the zeros a power cut can leave at the end
+    qint64 afterLastParagraph = 0; // where the line after the last complete paragraph starts
+    int closingLines = 0;          // lines holding a closing tag
+};
+
+bool examine(int fd, qint64 size, Shape* shape)
+{
+    shape->used = size;
+    QByteArray block(64 * 1024, Qt::Uninitialized);
+    while (shape->used > 0) {
+        const qint64 n = qMin<qint64>(block.size(), shape->used);
+        if (!JournalLineReader::readAt(fd, block.data(), n, shape->used - n))
+            return false;
+        qint64 i = n;
+        while (i > 0 && block.at(int(i - 1)) == '\0')
+            --i;
+        shape->used -= n - i;
+        if (i > 0)
+            break;
+    }
+    return JournalLineReader::read(fd, shape->used, nullptr, [shape](const Line& line) {
+        if (line.paragraphClose)
+            shape->afterLastParagraph = line.start + line.length + 1;
+        if (line.closingTag)
+            ++shape->closingLines;
         return true;
-    return line.startsWith("<p") && endsWithClosingPart(line);
+    });
+}
+
+// Reads up to `size` bytes at `offset`; fewer when the file ends earlier.
+QByteArray readUpTo(int fd, qint64 size, qint64 offset)
+{
+    QByteArray data(int(size), Qt::Uninitialized);
+    qint64 got = 0;
+    while (got < size) {
+        const ssize_t n = ::pread(fd, data.data() + got, size_t(size - got), off_t(offset + got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    data.truncate(int(got));
+    return data;
 }
 
 } // namespace
@@ -120,7 +165,7 @@ QByteArray JournalFile::readAtStart(bool* readable)
     const QFileInfo info(m_path);
     if (!info.exists() && !info.isSymLink()) {
         const QByteArray skeleton = JournalFormat::createdSkeleton();
-        if (replaceDurably(m_path, skeleton)) {
+        if (DurableRewrite::replace(m_path, skeleton)) {
             m_intactSize = skeleton.size();
             if (readable)
                 *readable = true;
@@ -128,14 +173,30 @@ QByteArray JournalFile::readAtStart(bool* readable)
         }
         return QByteArray();
     }
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly))
+    const int fd = ::open(nativePath(m_path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return QByteArray();
-    const QByteArray content = file.readAll();
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return QByteArray();
+    }
+    const qint64 size = st.st_size;
+    QByteArray content;
+    if (size <= readBackBytes) {
+        content = readUpTo(fd, size, 0);
+        if (content.size() == size && isIntact(content))
+            m_intactSize = size;
+    } else {
+        // Only the newest part of a large file, from the first paragraph that starts in it;
+        // its shape is looked at by the first append, on the journal's thread.
+        content = readUpTo(fd, readBackBytes, size - readBackBytes);
+        const int first = content.indexOf("<p>");
+        content = first < 0 ? QByteArray() : content.mid(first);
+    }
+    ::close(fd);
     if (readable)
         *readable = true;
-    if (isIntact(content))
-        m_intactSize = content.size();
     return content;
 }
 
@@ -154,15 +215,12 @@ bool JournalFile::append(const QByteArray& paragraphs)
             ok = appendInPlace(fd, size, paragraphs);
         } else {
             // Changed behind our back, torn by a crash, or never ours: look at all of it.
-            QByteArray content(int(size), Qt::Uninitialized);
-            if (size <= std::numeric_limits<int>::max() / 2 && readAllAt(fd, content.data(), size, 0)) {
-                if (isIntact(content)) {
+            Shape shape;
+            if (examine(fd, size, &shape)) {
+                if (shape.closingLines == 2 && tailIsIntact(fd, size))
                     ok = appendInPlace(fd, size, paragraphs);
-                } else {
-                    const QByteArray repaired = keptLines(content) + paragraphs + tail();
-                    ok = replaceDurably(m_path, repaired);
-                    m_intactSize = ok ? repaired.size() : -1;
-                }
+                else
+                    ok = repair(fd, shape.used, shape.afterLastParagraph, paragraphs);
             }
         }
     }
@@ -189,6 +247,41 @@ bool JournalFile::appendInPlace(int fd, qint64 size, const QByteArray& paragraph
     return syncFile(fd);
 }
 
+bool JournalFile::repair(int fd, qint64 used, qint64 afterLastParagraph, const QByteArray& paragraphs)
+{
+    m_intactSize = -1;
+    DurableRewrite rewrite(m_path);
+    if (!rewrite.begin(fd))
+        return false;
+    // Kept lines are written as they stream by; a line that turns out to be dropped is
+    // written over by the next. In place, the kept text never overtakes what has been read,
+    // and bytes already where they belong are left alone.
+    qint64 at = 0, lineAt = 0;
+    const bool read = JournalLineReader::read(
+        fd, used,
+        [&](qint64 offset, const char* data, qint64 n) {
+            if (!(rewrite.inPlace() && offset == at) && !rewrite.write(at, data, n))
+                return false;
+            at += n;
+            return true;
+        },
+        [&](const JournalLineReader::Line& line) {
+            if (isDropped(line, afterLastParagraph))
+                at = lineAt;
+            else if (!line.hasBreak && rewrite.write(at, "\n", 1))
+                ++at;
+            else if (!line.hasBreak)
+                return false;
+            lineAt = at;
+            return true;
+        });
+    const QByteArray text = paragraphs + tail();
+    if (!read || !rewrite.write(at, text.constData(), text.size()) || !rewrite.finish(at + text.size()))
+        return false;
+    m_intactSize = at + text.size();
+    return true;
+}
+
 qint64 JournalFile::size() const
 {
     struct stat st;
@@ -199,54 +292,33 @@ qint64 JournalFile::size() const
 
 bool JournalFile::rotate()
 {
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly))
+    const int fd = ::open(nativePath(m_path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return false;
-    QByteArray content = file.readAll();
-    file.close();
-    // Every line followed by a line break.
-    if (!content.isEmpty() && !content.endsWith('\n'))
-        content += '\n';
+    struct stat st;
+    DurableRewrite backup(m_backupPath);
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && backup.begin();
+    // The content is copied in chunks, every line followed by a line break.
+    const qint64 size = ok ? qint64(st.st_size) : 0;
+    QByteArray chunk(int(JournalLineReader::chunkBytes), Qt::Uninitialized);
+    char last = '\n';
+    for (qint64 at = 0; ok && at < size; at += chunk.size()) {
+        const qint64 n = qMin<qint64>(chunk.size(), size - at);
+        ok = JournalLineReader::readAt(fd, chunk.data(), n, at) && backup.write(at, chunk.constData(), n);
+        last = chunk.at(int(n - 1));
+    }
+    ::close(fd);
+    const qint64 backupSize = size + (last == '\n' ? 0 : 1);
     // journal_bak.html is complete on disk before journal.html is emptied.
-    if (!replaceDurably(m_backupPath, content))
+    if (!ok || (last != '\n' && !backup.write(size, "\n", 1)) || !backup.finish(backupSize))
         return false;
     const QByteArray skeleton = JournalFormat::rotatedSkeleton();
-    if (!replaceDurably(m_path, skeleton)) {
+    if (!DurableRewrite::replace(m_path, skeleton)) {
         m_intactSize = -1;
         return false;
     }
     m_intactSize = skeleton.size();
     return true;
-}
-
-bool JournalFile::replaceDurably(const QString& target, const QByteArray& content)
-{
-    const QByteArray targetName = nativePath(target);
-    const QByteArray sideName = targetName + ".tmp";
-    mode_t mode = 0644;
-    struct stat st;
-    if (::stat(targetName.constData(), &st) == 0 && S_ISREG(st.st_mode))
-        mode = st.st_mode & 07777;
-    const int fd = ::open(sideName.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0)
-        return false;
-    const bool written = writeAllAt(fd, content.constData(), content.size(), 0) && syncFile(fd);
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed || ::rename(sideName.constData(), targetName.constData()) != 0) {
-        ::unlink(sideName.constData());
-        return false;
-    }
-    return syncDirectory();
-}
-
-bool JournalFile::syncDirectory() const
-{
-    const int fd = ::open(nativePath(m_directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = syncFile(fd);
-    ::close(fd);
-    return ok;
 }
 
 bool JournalFile::isIntact(const QByteArray& content)
@@ -258,45 +330,4 @@ bool JournalFile::isIntact(const QByteArray& content)
     if (size > length && content.at(size - length - 1) != '\n')
         return false;
     return content.indexOf("</body>") == size - length && content.indexOf("</html>") == size - 7;
-}
-
-QByteArray JournalFile::keptLines(const QByteArray& content)
-{
-    // A power cut can leave the unwritten end of a file as zero bytes.
-    int size = content.size();
-    while (size > 0 && content.at(size - 1) == '\0')
-        --size;
-
-    struct Line
-    {
-        int start;
-        int length;
-    };
-    QVector<Line> lines;
-    int lastParagraphEnd = -1;
-    for (int start = 0; start < size;) {
-        int end = content.indexOf('\n', start);
-        if (end < 0 || end >= size)
-            end = size;
-        lines.append({start, end - start});
-        if (content.mid(start, end - start).contains("</p>"))
-            lastParagraphEnd = lines.size() - 1;
-        start = end + 1;
-    }
-
-    QByteArray kept;
-    kept.reserve(size + 1);
-    for (int i = 0; i < lines.size(); ++i) {
-        QByteArray line = content.mid(lines[i].start, lines[i].length);
-        if (line.contains("</body>") || line.contains("</html>"))
-            continue;
-        QByteArray bare = line;
-        if (bare.endsWith('\r'))
-            bare.chop(1);
-        if (i > lastParagraphEnd && isTornRemnant(bare))
-            continue;
-        kept += line;
-        kept += '\n';
-    }
-    return kept;
 }

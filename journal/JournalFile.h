@@ -7,7 +7,9 @@
 // true, and a crash at any point leaves what was durable before readable:
 // - an append overwrites only the closing tags at the end of the file, then syncs;
 // - anything else (a new file, a repaired tail, a rotation) is written to a side file,
-//   synced and renamed into place, and the folder is synced.
+//   synced and renamed into place, and the folder is synced. A folder that takes no new
+//   file gets the files rewritten in place instead (see DurableRewrite).
+// Files of any size are handled in bounded memory: nothing reads a whole file at once.
 // Not thread-safe: one thread at a time.
 class JournalFile
 {
@@ -17,9 +19,12 @@ public:
     QString path() const { return m_path; }
     QString backupPath() const { return m_backupPath; }
 
-    // Start-up: the bytes of journal.html. A missing file is created with the five-line
-    // skeleton; a file that exists but cannot be read is left alone (empty result, *readable false).
+    // What the start-up reads back of journal.html: the whole file up to readBackBytes; of a
+    // larger file its last readBackBytes, from the first paragraph that starts in them.
+    // A missing file is created with the five-line skeleton; a file that exists but cannot
+    // be read is left alone (empty result, *readable false).
     QByteArray readAtStart(bool* readable = nullptr);
+    static constexpr qint64 readBackBytes = 4 * 1024 * 1024;
 
     // Puts the encoded paragraphs (each ending in a line break) in front of the closing tags.
     // A file whose end is not the program's own (torn by a crash, written elsewhere) is
@@ -36,16 +41,13 @@ public:
     // starts journal.html again with the four-line skeleton.
     bool rotate();
 
-    // The lines of a file's content that a repair keeps, each ending in a line break:
-    // every line but the closing tags and, at the end, what a torn write left behind.
-    static QByteArray keptLines(const QByteArray& content);
+private:
     // True when the content is kept lines followed by the closing tags and nothing else.
     static bool isIntact(const QByteArray& content);
-
-private:
     bool appendInPlace(int fd, qint64 size, const QByteArray& paragraphs);
-    bool replaceDurably(const QString& target, const QByteArray& content);
-    bool syncDirectory() const;
+    // Rewrites the first `used` bytes keeping every line but the closing tags and, from
+    // `afterLastParagraph` on, what a torn write left behind; then the paragraphs and the tags.
+    bool repair(int fd, qint64 used, qint64 afterLastParagraph, const QByteArray& paragraphs);
 
     QString m_directory;
     QString m_path;

@@ -1,8 +1,12 @@
-// journal.html on disk: creation, appends, rotation, repair of torn ends, bad files.
+// journal.html on disk: creation, appends, rotation, repair of torn ends, bad files, files
+// of gigabytes, a read-only folder, a journal that is a symbolic link.
+#include "../common/FileSizeLimit.h"
 #include "JournalTestSupport.h"
 #include "journal/Journal.h"
 
+#include <QProcess>
 #include <QtTest>
+#include <malloc.h>
 
 namespace {
 
@@ -53,6 +57,123 @@ QList<Event> runJournal(const Folder& folder, const QList<Event>& events, double
     return collector.events; // the journal's end waits for the disk as well
 }
 
+QList<int> numbersIn(const QString& path)
+{
+    QList<int> numbers;
+    for (const Event& e : readBackFile(path).events)
+        numbers << numberOf(e);
+    return numbers;
+}
+
+QList<int> range(int first, int count)
+{
+    QList<int> numbers;
+    for (int i = 0; i < count; ++i)
+        numbers << first + i;
+    return numbers;
+}
+
+QByteArray paragraphLines(int first, int count)
+{
+    QByteArray lines;
+    for (int i = first; i < first + count; ++i)
+        lines += paragraphBytes(numberedEvent(i)) + '\n';
+    return lines;
+}
+
+// The file is `head`, `hole` zero bytes, then `rest`, read in chunks.
+bool holds(const QString& path, const QByteArray& head, qint64 hole, const QByteArray& rest)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() != head.size() + hole + rest.size() ||
+        file.read(head.size()) != head)
+        return false;
+    const QByteArray zeros(1 << 20, '\0');
+    for (qint64 left = hole; left > 0;) {
+        const QByteArray chunk = file.read(qMin<qint64>(left, zeros.size()));
+        if (chunk.isEmpty() || chunk != zeros.left(chunk.size()))
+            return false;
+        left -= chunk.size();
+    }
+    return file.read(rest.size() + 1) == rest;
+}
+
+const char kChildFlag[] = "--journal-child";
+
+// A journal in a process of its own (args: folder, journal size, first event number, event
+// count, address space allowed above a small journal's in MiB or 0). Prints how many events
+// it read back and the numbers of the first and last, then hands over the events and ends
+// once they are written.
+int journalChild(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (argc != 7)
+        return 2;
+    const QString folder = QString::fromLocal8Bit(argv[2]);
+    const double journalSize = QByteArray(argv[3]).toDouble();
+    const int first = QByteArray(argv[4]).toInt(), count = QByteArray(argv[5]).toInt();
+    const long long allowedMiB = QByteArray(argv[6]).toLongLong();
+    if (allowedMiB > 0 && !ORVIK_SANITIZED) {
+        mallopt(M_ARENA_MAX, 1); // no 64 MiB reserve per thread
+        long long small = 0;
+        {
+            QTemporaryDir dir;
+            JournalSettings s;
+            Journal journal(&s.settings, dir.path());
+            EventCollector collector;
+            QObject::connect(&journal, &Journal::updateJournalWidget, &collector,
+                             &EventCollector::updateJournalWidget, Qt::QueuedConnection);
+            journal.enqueue(numberedEvent(1));
+            if (QTest::qWaitFor([&] { return !collector.events.isEmpty(); }, 10000))
+                small = addressSpaceInUse();
+        }
+        if (small <= 0 || !limitAddressSpace(rlim_t(small + allowedMiB * 1024 * 1024)))
+            return 3;
+    }
+    JournalSettings s(journalSize);
+    Journal journal(&s.settings, folder);
+    const QList<Event> back = journal.recentEvents(Journal::eventsKept);
+    std::printf("%d %d %d\n", back.size(), back.isEmpty() ? -1 : numberOf(back.first()),
+                back.isEmpty() ? -1 : numberOf(back.last()));
+    std::fflush(stdout);
+    EventCollector collector;
+    QObject::connect(&journal, &Journal::updateJournalWidget, &collector,
+                     &EventCollector::updateJournalWidget, Qt::QueuedConnection);
+    for (int i = 0; i < count; ++i)
+        journal.enqueue(numberedEvent(first + i));
+    return QTest::qWaitFor([&] { return collector.events.size() == count; }, 120000) ? 0 : 1;
+}
+
+// Runs journalChild with the given arguments (as the user nobody when `unprivileged`, from
+// a copy of this program that user can reach); returns its first line of output.
+QByteArray runChild(const QStringList& arguments, bool unprivileged = false, QString* failure = nullptr)
+{
+    QTemporaryDir copyDir;
+    QString program = QCoreApplication::applicationFilePath();
+    QStringList args = QStringList{kChildFlag} + arguments;
+    if (unprivileged && ::geteuid() == 0) {
+        const QString copy = copyDir.filePath("tst_journal_file");
+        QFile::setPermissions(copyDir.path(), QFileDevice::Permissions(0x7555));
+        if (!QFile::copy(program, copy))
+            return QByteArray();
+        args = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", copy} + args;
+        program = "setpriv";
+    }
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(program, args);
+    if (!child.waitForFinished(300000) || child.exitStatus() != QProcess::NormalExit ||
+        child.exitCode() != 0) {
+        if (failure)
+            *failure = QStringLiteral("child ended with status %1, code %2: %3")
+                           .arg(child.exitStatus())
+                           .arg(child.exitCode())
+                           .arg(child.errorString());
+        return QByteArray();
+    }
+    return child.readAllStandardOutput().trimmed();
+}
+
 } // namespace
 
 class TestJournalFile : public QObject
@@ -72,6 +193,14 @@ private slots:
     void badFiles_data();
     void badFiles();
     void directoryInPlaceOfFile();
+    void readBackOfTheLastFourMiB_data();
+    void readBackOfTheLastFourMiB();
+    void gigabyteJournals_data();
+    void gigabyteJournals();
+    void readOnlyFolder_data();
+    void readOnlyFolder();
+    void symbolicLink_data();
+    void symbolicLink();
 };
 
 void TestJournalFile::createsSkeletonThenAppends()
@@ -335,5 +464,146 @@ void TestJournalFile::directoryInPlaceOfFile()
     QCOMPARE(journal.recentEvents(10).size(), 0);
 }
 
-QTEST_GUILESS_MAIN(TestJournalFile)
+void TestJournalFile::readBackOfTheLastFourMiB_data()
+{
+    // Paragraph 0 first, a filler line, paragraphs 1 to 3 last; the file's size decides
+    // where the last 4 MiB begin.
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<QList<int>>("readBack");
+    const qint64 window = 4 * 1024 * 1024;
+    QTest::newRow("4 MiB: all of it") << window << QList<int>{0, 1, 2, 3};
+    QTest::newRow("begins at the first paragraph") << window + 14 << QList<int>{0, 1, 2, 3};
+    QTest::newRow("first paragraph cut") << window + 15 << QList<int>{1, 2, 3};
+}
+
+void TestJournalFile::readBackOfTheLastFourMiB()
+{
+    QFETCH(qint64, size);
+    QFETCH(QList<int>, readBack);
+    Folder folder;
+    const QByteArray head = "<html>\n<body>\n"; // 14 bytes: paragraph 0 starts right after
+    const QByteArray first = paragraphLines(0, 1), last = paragraphLines(1, 3) + kTail;
+    QVERIFY(
+        writeFile(folder.journal(),
+                  head + first + fillerLine(int(size) - head.size() - first.size() - last.size()) + last));
+    QCOMPARE(QFileInfo(folder.journal()).size(), size);
+    QList<Event> atStart;
+    runJournal(folder, {numberedEvent(4)}, 250, &atStart);
+    QList<int> numbers;
+    for (const Event& e : atStart)
+        numbers << numberOf(e);
+    QCOMPARE(numbers, readBack);
+    QCOMPARE(numbersIn(folder.journal()), range(0, 5));
+}
+
+void TestJournalFile::gigabyteJournals_data()
+{
+    // A short head, a hole, 3000 paragraphs and an end: intact, or torn by a crash.
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<QByteArray>("end");
+    QTest::newRow("1 GiB") << (qint64(1) << 30) << kTail;
+    QTest::newRow("2 GiB") << (qint64(2) << 30) << kTail;
+    QTest::newRow("1 GiB, torn end") << (qint64(1) << 30) << paragraphBytes(numberedEvent(3000)).left(40);
+}
+
+void TestJournalFile::gigabyteJournals()
+{
+    QFETCH(qint64, size);
+    QFETCH(QByteArray, end);
+    Folder folder;
+    const QByteArray head = "<html>\n<body>\n";
+    const QByteArray paragraphs = paragraphLines(0, 3000);
+    const qint64 hole = size - head.size() - paragraphs.size() - end.size();
+    {
+        QFile file(folder.journal());
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(head) == head.size());
+        QVERIFY(file.resize(head.size() + hole) && file.seek(head.size() + hole));
+        QVERIFY(file.write(paragraphs + end) == paragraphs.size() + end.size());
+    }
+    // Read back and written in a process whose memory is capped 64 MiB above a small
+    // journal's; the first event goes over the size limit and rotates.
+    QString failure;
+    const QByteArray printed = runChild({folder.dir.path(), "1.02", "5000", "2", "64"}, false, &failure);
+    QVERIFY2(!printed.isEmpty(), qPrintable(failure));
+    QCOMPARE(printed, QByteArray("3000 0 2999"));
+    const QByteArray backupEnd = paragraphs + paragraphLines(5000, 1) + kTail + '\n';
+    QVERIFY2(holds(folder.backup(), head, hole, backupEnd), "journal_bak.html holds all of the old journal");
+    QCOMPARE(readFile(folder.journal()), "<html>\n<body>\n" + paragraphLines(5001, 1) + kTail);
+}
+
+void TestJournalFile::readOnlyFolder_data()
+{
+    // Writable files in a folder that takes no new file.
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("rotates"); // with journal_bak.html there and a limit of 10 KiB
+    const QByteArray head = "<html>\n<body>\n", old = paragraphLines(0, 5);
+    const QByteArray filler = fillerLine(9000);
+    QTest::newRow("line break after the end") << head + old + kTail + '\n' << false;
+    QTest::newRow("closing tags twice") << head + old + kTail + '\n' + kTail << false;
+    QTest::newRow("rotation") << head + filler + old + kTail << true;
+    QTest::newRow("line break after the end, rotation") << head + filler + old + kTail + "\n\n" << true;
+}
+
+void TestJournalFile::readOnlyFolder()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, rotates);
+    Folder folder;
+    const QFileDevice::Permissions writable(0x6666), readOnlyFolder(0x5555);
+    QVERIFY(writeFile(folder.journal(), content) && QFile::setPermissions(folder.journal(), writable));
+    if (rotates)
+        QVERIFY(writeFile(folder.backup(), "old") && QFile::setPermissions(folder.backup(), writable));
+    QVERIFY(QFile::setPermissions(folder.dir.path(), readOnlyFolder));
+    QString failure;
+    const QByteArray printed =
+        runChild({folder.dir.path(), rotates ? "0.01" : "250", "5", "20", "0"}, true, &failure);
+    QFile::setPermissions(folder.dir.path(), QFileDevice::Permissions(0x7755));
+    QCOMPARE(printed, QByteArray("5 0 4"));
+    QCOMPARE(QDir(folder.dir.path()).entryList(QDir::Files | QDir::Hidden).size(), rotates ? 2 : 1);
+    // Every event is in the files, in order.
+    const QList<int> backup = numbersIn(folder.backup()), journal = numbersIn(folder.journal());
+    QCOMPARE(backup + journal, range(0, 25));
+    QVERIFY(readFile(folder.journal()).endsWith("\n" + kTail));
+    if (rotates) {
+        QVERIFY(!backup.isEmpty() && !journal.isEmpty());
+        QVERIFY(
+            readFile(folder.journal()).startsWith(JournalFormat::rotatedSkeleton().chopped(kTail.size())));
+        QVERIFY(readFile(folder.backup()).startsWith("<html>\n<body>\n" + fillerLine(9000)));
+    }
+}
+
+void TestJournalFile::symbolicLink_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<double>("journalSize");
+    const QByteArray head = "<html>\n<body>\n", old = paragraphLines(0, 5);
+    QTest::newRow("repair") << head + old + kTail + '\n' << 250.0;
+    QTest::newRow("rotation") << head + old + kTail << 0.0005; // over it, but not after the rotation
+}
+
+void TestJournalFile::symbolicLink()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(double, journalSize);
+    Folder folder;
+    QVERIFY(QDir(folder.dir.path()).mkdir("elsewhere"));
+    const QString target = folder.dir.filePath("elsewhere/journal-target.html");
+    QVERIFY(writeFile(target, content));
+    QVERIFY(QFile::link("elsewhere/journal-target.html", folder.journal()));
+    runJournal(folder, {numberedEvent(5)}, journalSize);
+    runJournal(folder, {numberedEvent(6)}, journalSize);
+    QVERIFY(QFileInfo(folder.journal()).isSymLink());
+    QCOMPARE(QFileInfo(folder.journal()).symLinkTarget(), QFileInfo(target).absoluteFilePath());
+    QCOMPARE(numbersIn(folder.backup()) + numbersIn(target), range(0, 7));
+}
+
+int main(int argc, char* argv[])
+{
+    if (argc > 1 && qstrcmp(argv[1], kChildFlag) == 0)
+        return journalChild(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestJournalFile test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_journal_file.moc"
