@@ -3,6 +3,7 @@
 #include "app/HistoryFeed.h"
 #include "app/MainWindowForm.h"
 #include "app/ProgramMode.h"
+#include "app/StatusNotices.h"
 #include "config/GroupsSettingsWindow.h"
 #include "core/AudioSignals.h"
 #include "core/Battery.h"
@@ -94,20 +95,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
             Qt::QueuedConnection);
     connect(this, SIGNAL(addJournalEvent(Battery*, bool, bool, bool)), journal,
             SLOT(addEvent(Battery*, bool, bool, bool)), Qt::DirectConnection);
-    // A full disk must not pass unnoticed: the events wait in memory until it takes them.
-    connect(journal, &Journal::fileWriteTrouble, this, [this](bool failing) {
-        if (failing)
-            ui->statusBar->showMessage(tr("Журнал не записывается на диск, события ждут в памяти"));
-        else
-            ui->statusBar->clearMessage();
-    });
 
     // Every reading also goes to history.sqlite, written on the recorder's own thread; the
     // monitor never waits for it.
     historyFeed = new HistoryFeed(QDir::current().absoluteFilePath(QStringLiteral("history.sqlite")), this);
     connect(ui->action_group_history, &QAction::triggered, this, &MainWindow::askGroupHistory);
-    connect(historyFeed, &HistoryFeed::notice, this,
-            [this](const QString& text) { ui->statusBar->showMessage(text); });
 
     groupsSettingsWindow = new GroupsSettingsWindow();
     groupsSettingsWindow->setSettings(&settings);
@@ -158,6 +150,18 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
     ui->statusBar->addPermanentWidget(middleLabel);
     ui->statusBar->addPermanentWidget(retryStatusLabel);
     ui->statusBar->show();
+    // Every other source of status text has a label and a colour of its own.
+    notices = new StatusNotices(ui->statusBar);
+    // A full disk must not pass unnoticed: the events wait in memory until it takes them.
+    connect(journal, &Journal::fileWriteTrouble, this, [this](bool failing) {
+        notices->show(StatusNotices::Journal,
+                      failing ? tr("Журнал не записывается на диск, события ждут в памяти") : QString());
+    });
+    connect(historyFeed, &HistoryFeed::notice, this,
+            [this](const QString& text) { notices->show(StatusNotices::History, text); });
+    notices->show(StatusNotices::Sound, audioSignals->trouble());
+    connect(audioSignals, &AudioSignals::troubleChanged, this,
+            [this](const QString& text) { notices->show(StatusNotices::Sound, text); });
     exchangeStatusLabel->setVisible(modbusMode);
     retryStatusLabel->setVisible(modbusMode);
 

@@ -35,6 +35,7 @@ class QButtonGroup;
 class QLabel;
 class QTimer;
 class QVBoxLayout;
+class StatusNotices;
 struct MainWindowForm;
 
 // The one window of the program. Its constructor builds everything the program ever has;
@@ -62,6 +63,7 @@ public:
     AlarmThresholds& thresholdRecord() { return thresholds; }
     QLabel* exchangeStatus() const { return exchangeStatusLabel; }
     QLabel* retryStatus() const { return retryStatusLabel; }
+    StatusNotices* statusNotices() const { return notices; }
     GroupsSettingsWindow* settingsPage() const { return groupsSettingsWindow; }
     Journal* alarmJournal() const { return journal; }
     HistoryFeed* history() const { return historyFeed; }
@@ -159,6 +161,7 @@ private:
     bool modbusRunning = false;
     QLabel* exchangeStatusLabel = nullptr;
     QLabel* retryStatusLabel = nullptr;
+    StatusNotices* notices = nullptr;
     QButtonGroup* modeButtons = nullptr;
     QButtonGroup* groupButtons = nullptr;
     GroupsSettingsWindow* groupsSettingsWindow = nullptr;

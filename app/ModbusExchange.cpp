@@ -265,7 +265,7 @@ void MainWindow::pauseModbusExchange()
     registerFill = 0;
     repeatCount = 0;
     answerAwaited = false;
-    ui->statusBar->setStyleSheet(QStringLiteral("color: red"));
+    exchangeStatusLabel->setStyleSheet(QStringLiteral("color: red"));
     exchangeStatusLabel->setText(tr("Нет групп с батареями для опроса по Modbus"));
 }
 
@@ -380,7 +380,7 @@ void MainWindow::finishDeviceTurn()
     silentDevices.erase(currentDevice);
     silentAddresses.remove(currentDevice);
     if (silentDevices.empty()) {
-        ui->statusBar->setStyleSheet(QStringLiteral("color: green"));
+        exchangeStatusLabel->setStyleSheet(QStringLiteral("color: green"));
         exchangeStatusLabel->clear();
         exchangeStatusLabel->setText(tr("обмен по modbus: ок"));
     } else {
@@ -428,7 +428,7 @@ void MainWindow::showSilentDevices()
         addresses += QString::number(silentAddresses.value(group)) + QLatin1Char(' ');
         numbers += QString::number(group) + QLatin1Char(' ');
     }
-    ui->statusBar->setStyleSheet(QStringLiteral("color: red"));
+    exchangeStatusLabel->setStyleSheet(QStringLiteral("color: red"));
     exchangeStatusLabel->setText(tr("Нет ответа от modbus: адрес {") + addresses + tr("} / группа {") +
                                  numbers + QLatin1Char('}'));
 }

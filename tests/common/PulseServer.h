@@ -38,10 +38,14 @@ public:
         problem = QString("no audio server came up (pulseaudio exit code %1)").arg(rc);
         return false;
     }
+    // Returns once the server is gone, so that a test sees no half-dead server.
     void stop()
     {
-        if (dir)
-            run("pulseaudio", {"--kill"});
+        if (!dir)
+            return;
+        run("pulseaudio", {"--kill"});
+        for (int i = 0; i < 50 && run("pactl", {"info"}) == 0; ++i)
+            QThread::msleep(100);
     }
     ~PulseServer() { stop(); }
 

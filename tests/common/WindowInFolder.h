@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QTemporaryDir>
 #include <memory>
 
@@ -15,12 +16,17 @@ struct WindowInFolder
     QString previous = QDir::currentPath();
     std::unique_ptr<MainWindow> window;
 
-    explicit WindowInFolder(const QByteArray& settingsXml = QByteArray())
+    // `files`: further files of the folder by name, such as the operator's sounds.
+    explicit WindowInFolder(const QByteArray& settingsXml = QByteArray(),
+                            const QMap<QString, QByteArray>& files = {})
     {
-        if (!settingsXml.isNull()) {
-            QFile f(dir.filePath("settings.xml"));
+        QMap<QString, QByteArray> all = files;
+        if (!settingsXml.isNull())
+            all.insert("settings.xml", settingsXml);
+        for (auto i = all.cbegin(); i != all.cend(); ++i) {
+            QFile f(dir.filePath(i.key()));
             if (f.open(QIODevice::WriteOnly))
-                f.write(settingsXml);
+                f.write(i.value());
         }
         QDir::setCurrent(dir.path());
         window = std::make_unique<MainWindow>();

@@ -1,15 +1,21 @@
 // The alarm sounds through a real audio server: a private PulseAudio with a null sink,
 // whose monitor is recorded and analysed.
+#include "../common/PulseServer.h"
+#include "../common/TextColour.h"
+#include "../common/WindowInFolder.h"
+#include "app/StatusNotices.h"
 #include "core/AudioSignals.h"
 #include "core/WavData.h"
-#include "../common/PulseServer.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
 #include <cmath>
+#include <cstring>
 
 namespace {
 PulseServer pulse;
@@ -57,6 +63,101 @@ Kind kindOf(const Window& w)
         return Kind::Silent;
     return w.hertz < 760 ? Kind::Warning : Kind::Crash;
 }
+
+// A WAV file of one second: a sine of `hertz` at `amplitude` (of full scale) on the first
+// channel, of 1.5 times that on the second.
+QByteArray wavFile(int rate, int channels, int bits, bool isFloat, bool extensible, double hertz,
+                   double amplitude)
+{
+    const int bytes = bits / 8;
+    QByteArray data;
+    for (int i = 0; i < rate; ++i)
+        for (int c = 0; c < channels; ++c) {
+            const double v = amplitude * std::sin(2 * M_PI * hertz * (c ? 1.5 : 1) * i / rate);
+            uchar sample[4];
+            if (isFloat) {
+                const float f = float(v);
+                quint32 word;
+                std::memcpy(&word, &f, 4);
+                qToLittleEndian<quint32>(word, sample);
+            } else if (bytes == 1) {
+                sample[0] = uchar(std::lround(128 + v * 127));
+            } else {
+                const qint64 full = std::llround(v * ((qint64(1) << (bits - 1)) - 1));
+                for (int b = 0; b < bytes; ++b)
+                    sample[b] = uchar(full >> (8 * b));
+            }
+            data.append(reinterpret_cast<const char*>(sample), bytes);
+        }
+    uchar f[40] = {};
+    const quint16 tag = isFloat ? 3 : 1;
+    qToLittleEndian<quint16>(extensible ? 0xFFFE : tag, f);
+    qToLittleEndian<quint16>(quint16(channels), f + 2);
+    qToLittleEndian<quint32>(quint32(rate), f + 4);
+    qToLittleEndian<quint32>(quint32(rate * channels * bytes), f + 8);
+    qToLittleEndian<quint16>(quint16(channels * bytes), f + 12);
+    qToLittleEndian<quint16>(quint16(bits), f + 14);
+    if (extensible) {
+        qToLittleEndian<quint16>(22, f + 16);
+        qToLittleEndian<quint16>(quint16(bits), f + 18);
+        qToLittleEndian<quint32>(channels == 1 ? 4 : 3, f + 20);
+        qToLittleEndian<quint16>(tag, f + 24);
+        std::memcpy(f + 26, "\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14);
+    }
+    const QByteArray fmt(reinterpret_cast<const char*>(f), extensible ? 40 : 16);
+    auto chunk = [](const char* id, const QByteArray& body) {
+        QByteArray c(id, 4);
+        uchar length[4];
+        qToLittleEndian<quint32>(quint32(body.size()), length);
+        c.append(reinterpret_cast<const char*>(length), 4);
+        c += body;
+        if (body.size() % 2)
+            c += '\0';
+        return c;
+    };
+    const QByteArray chunks = chunk("fmt ", fmt) + chunk("data", data);
+    uchar riffLength[4];
+    qToLittleEndian<quint32>(quint32(chunks.size() + 4), riffLength);
+    return "RIFF" + QByteArray(reinterpret_cast<const char*>(riffLength), 4) + "WAVE" + chunks;
+}
+
+// What the sink plays during `ms`, once the recorder delivers, as raw 44.1 kHz stereo
+// 16-bit samples written to `path`.
+bool recordSink(const QString& path, int ms)
+{
+    QProcess recorder;
+    recorder.start("parec", {"--latency-msec=20", "-d", "nul.monitor", "--format=s16le", "--rate=44100",
+                             "--channels=2", "--raw"});
+    if (!recorder.waitForStarted())
+        return false;
+    // The recorder takes a while to connect: the recording begins with its first samples.
+    QByteArray raw;
+    QObject::connect(&recorder, &QProcess::readyReadStandardOutput,
+                     [&] { raw += recorder.readAllStandardOutput(); });
+    if (!QTest::qWaitFor([&] { return !raw.isEmpty(); }, 10000))
+        return false;
+    raw.clear();
+    QTest::qWait(ms);
+    recorder.terminate();
+    recorder.waitForFinished(5000);
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(raw) == raw.size() && raw.size() > 0;
+}
+
+// sox's estimate of the first channel of a recording: {rough frequency, maximum amplitude}.
+QPair<double, double> soxStat(const QString& path)
+{
+    QProcess sox;
+    sox.start("sox", {"-t", "raw", "-r", "44100", "-e", "signed", "-b", "16", "-c", "2", path, "-n", "remix",
+                      "1", "stat"});
+    sox.waitForFinished(10000);
+    const QString text = QString::fromLatin1(sox.readAllStandardError());
+    auto value = [&](const char* name) {
+        const QRegularExpressionMatch m = QRegularExpression(QString(name) + ":\\s*([-0-9.]+)").match(text);
+        return m.hasMatch() ? m.captured(1).toDouble() : -1.0;
+    };
+    return {value("Rough\\s+frequency"), value("Maximum amplitude")};
+}
 } // namespace
 
 class TestAudio : public QObject
@@ -66,10 +167,15 @@ private slots:
     void initTestCase();
     void soundFiles_data();
     void soundFiles();
+    void damagedFiles_data();
+    void damagedFiles();
     void builtInCopyStandsIn();
     void stateTable_data();
     void stateTable();
     void recordedLoopSwitchAndStop();
+    void otherFormats_data();
+    void otherFormats();
+    void outputComesBack();
 };
 
 void TestAudio::initTestCase()
@@ -100,12 +206,53 @@ void TestAudio::soundFiles()
     // An extra chunk before the samples (a longer header) is walked over.
     QByteArray padded = wav.left(12) + QByteArray("LIST\x05\x00\x00\x00hello\x00", 14) + wav.mid(12);
     QCOMPARE(WavData::pcmSamples(padded), pcm);
-    // Other formats are refused rather than played as noise.
-    QByteArray mono = wav;
-    mono[22] = 1;
-    QVERIFY(WavData::pcmSamples(mono).isEmpty());
-    QVERIFY(WavData::pcmSamples("RIFF\x10\x00\x00\x00WAVEdata").isEmpty());
-    QVERIFY(WavData::pcmSamples(QByteArray()).isEmpty());
+}
+
+void TestAudio::damagedFiles_data()
+{
+    QTest::addColumn<QByteArray>("wav");
+    QTest::addColumn<bool>("playable");
+    const QByteArray good = wavFile(8000, 1, 16, false, false, 440, 0.5);
+    const QByteArray head = good.left(12), fmt = good.mid(12, 24), data = good.mid(36);
+    auto withLength = [](QByteArray chunk, quint32 length) {
+        qToLittleEndian<quint32>(length, reinterpret_cast<uchar*>(chunk.data()) + 4);
+        return chunk;
+    };
+    QByteArray compressed = good, noChannels = good, zeroRate = good, wideInt = good;
+    compressed[20] = 2;
+    noChannels[22] = 0;
+    zeroRate[24] = zeroRate[25] = 0;
+    wideInt[34] = 64;
+    QByteArray badGuid = wavFile(8000, 1, 16, false, true, 440, 0.5);
+    badGuid[12 + 8 + 30] = 'x';
+    QTest::newRow("empty") << QByteArray() << false;
+    QTest::newRow("header only") << head << false;
+    QTest::newRow("not a wav") << QByteArray("RIFF\x10\x00\x00\x00AVI LIST") << false;
+    QTest::newRow("format cut short") << head + fmt.left(14) << false;
+    QTest::newRow("huge format chunk") << head + withLength(fmt, 0xFFFFFFF0u) + data << false;
+    QTest::newRow("samples before format") << head + data + fmt << false;
+    QTest::newRow("no samples") << head + fmt << false;
+    QTest::newRow("compressed") << compressed << false;
+    QTest::newRow("no channels") << noChannels << false;
+    QTest::newRow("zero rate") << zeroRate << false;
+    QTest::newRow("64-bit integers") << wideInt << false;
+    QTest::newRow("extensible, unknown sub-format") << badGuid << false;
+    QTest::newRow("huge data chunk plays what is there")
+        << head + fmt + withLength(data, 0xFFFFFFF0u) << true;
+    QTest::newRow("odd chunk with its pad byte")
+        << head + QByteArray("LIST\x05\x00\x00\x00hello\x00", 14) + fmt + data << true;
+    QTest::newRow("data cut in a frame") << good.left(good.size() - 3) << true;
+}
+
+void TestAudio::damagedFiles()
+{
+    QFETCH(QByteArray, wav);
+    QFETCH(bool, playable);
+    QString problem;
+    const QByteArray pcm = WavData::pcmSamples(wav, &problem);
+    QCOMPARE(!pcm.isEmpty(), playable);
+    QVERIFY2(problem.isEmpty() == playable, qPrintable(problem));
+    QCOMPARE(pcm.size() % WavData::outputFrameBytes, 0);
 }
 
 void TestAudio::builtInCopyStandsIn()
@@ -123,6 +270,19 @@ void TestAudio::builtInCopyStandsIn()
     QVERIFY(builtIn.size() > 44100 * 4 / 2);
     QVERIFY(crash.size() > 44100 * 4 / 3);
     QVERIFY(crash != builtIn);
+
+    // The operator learns of it once, however often the alarm sounds.
+    WindowInFolder w(QByteArray(), {{"crash.wav", "not a wav file at all"}});
+    QVERIFY(w.window->soundPlayer()->hasOutput());
+    for (int i = 0; i < 3; ++i) {
+        emit w.window->startCrashSound();
+        QTest::qWait(50);
+        emit w.window->stopSounds();
+    }
+    const QLabel* label = w.window->statusNotices()->label(StatusNotices::Sound);
+    QCOMPARE(label->text(),
+             QString("Файл crash.wav не воспроизводится: это не файл WAV; звучит встроенный сигнал"));
+    QVERIFY(label->isVisibleTo(w.window.get()));
 }
 
 void TestAudio::stateTable_data()
@@ -246,6 +406,72 @@ void TestAudio::recordedLoopSwitchAndStop()
     QVERIFY2(crashMs >= 800 && crashMs <= 1200, qPrintable(shape));
     QCOMPARE(runs.last().kind, Kind::Silent);
     QVERIFY2(runs.last().windows * 20 >= 400, qPrintable("not silent after stop: " + shape));
+}
+
+void TestAudio::otherFormats_data()
+{
+    QTest::addColumn<QByteArray>("wav");
+    QTest::addColumn<double>("hertz");
+    QTest::addColumn<double>("amplitude");
+    QTest::newRow("48 kHz mono 16-bit") << wavFile(48000, 1, 16, false, false, 440, 0.5) << 440.0 << 0.5;
+    QTest::newRow("8-bit unsigned") << wavFile(44100, 1, 8, false, false, 660, 0.5) << 660.0 << 0.5;
+    QTest::newRow("48 kHz 24-bit") << wavFile(48000, 1, 24, false, false, 880, 0.4) << 880.0 << 0.4;
+    QTest::newRow("48 kHz 32-bit integer") << wavFile(48000, 1, 32, false, false, 550, 0.6) << 550.0 << 0.6;
+    QTest::newRow("22.05 kHz stereo") << wavFile(22050, 2, 16, false, false, 1000, 0.5) << 1000.0 << 0.5;
+    QTest::newRow("extensible 48 kHz stereo 24-bit")
+        << wavFile(48000, 2, 24, false, true, 750, 0.5) << 750.0 << 0.5;
+    QTest::newRow("8 kHz 32-bit float") << wavFile(8000, 1, 32, true, false, 300, 0.5) << 300.0 << 0.5;
+}
+
+void TestAudio::otherFormats()
+{
+    QFETCH(QByteArray, wav);
+    QFETCH(double, hertz);
+    QFETCH(double, amplitude);
+    QTemporaryDir folder;
+    QFile file(folder.filePath("warning.wav"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(wav);
+    file.close();
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(folder.path());
+    AudioSignals player;
+    QDir::setCurrent(previous);
+    QCOMPARE(player.trouble(), QString());
+
+    player.startWarningSound();
+    QTest::qWait(300);
+    const QString recording = folder.filePath("recording.raw");
+    QVERIFY(recordSink(recording, 1200));
+    player.stopSounds();
+    const QPair<double, double> measured = soxStat(recording);
+    const QString shown = QString("%1 Hz, amplitude %2").arg(measured.first).arg(measured.second);
+    QVERIFY2(qAbs(measured.first - hertz) < hertz * 0.05, qPrintable(shown));
+    QVERIFY2(qAbs(measured.second - amplitude) < 0.05, qPrintable(shown));
+}
+
+void TestAudio::outputComesBack()
+{
+    // Last: the server goes away, and a fresh one comes up.
+    pulse.stop();
+    WindowInFolder w;
+    QLabel* label = w.window->statusNotices()->label(StatusNotices::Sound);
+    w.window->show();
+    QTRY_VERIFY_WITH_TIMEOUT(label->text().startsWith("Звук тревоги не воспроизводится: "), 10000);
+    QVERIFY(label->isVisible());
+    QVERIFY(pixelsNear(label, Qt::red) > 20);
+    // An alarm raised meanwhile sounds once the output works again.
+    emit w.window->startWarningSound();
+    QVERIFY2(pulse.start(), qPrintable(pulse.problem));
+    QTRY_VERIFY_WITH_TIMEOUT(label->text().isEmpty(), 20000);
+    QVERIFY(!label->isVisible());
+    AudioSignals* player = w.window->soundPlayer();
+    QTRY_VERIFY_WITH_TIMEOUT(player->startCount() > 0, 5000);
+    QTest::qWait(300);
+    const QString recording = w.dir.filePath("recording.raw");
+    QVERIFY(recordSink(recording, 1000));
+    emit w.window->stopSounds();
+    QVERIFY2(soxStat(recording).second > 0.2, "the alarm asked for while silent does not sound");
 }
 
 int main(int argc, char* argv[])

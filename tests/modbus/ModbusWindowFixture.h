@@ -83,7 +83,7 @@ public:
     Battery* battery(int id) const { return window->rows().at(id / 8).at(id % 8); }
     MKPWidget* tile(int id) const { return battery(id)->widget(); }
     QString status() const { return window->exchangeStatus()->text(); }
-    QString statusStyle() const { return window->form()->statusBar->styleSheet(); }
+    QString statusStyle() const { return window->exchangeStatus()->styleSheet(); }
 
     // Runs the event loop until the condition holds or `ms` have passed.
     static bool waitUntil(const std::function<bool()>& condition, int ms)

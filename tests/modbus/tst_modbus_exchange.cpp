@@ -5,8 +5,11 @@
 #include "../common/PtyLine.h"
 #include "ModbusPtyPeer.h"
 #include "ModbusWindowFixture.h"
+#include "../common/TextColour.h"
 
 #include "config/GroupsSettingsWindow.h"
+#include "app/HistoryFeed.h"
+#include "journal/Journal.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -81,6 +84,8 @@ class TestModbusExchange : public QObject
     Q_OBJECT
 private slots:
     void requestsOfATurn();
+    void statusSourcesKeepTheirColours_data();
+    void statusSourcesKeepTheirColours();
     void longerAnswerJudgedOnItsFirstBytes();
     void lostAnswersSpreadOverDevicesAreNotSilence();
     void groupsShrinkDuringExchange();
@@ -104,6 +109,47 @@ void TestModbusExchange::requestsOfATurn()
     QCOMPARE(hex(sent[1].bytes), QString("01 03 00 80 00 7D 84 03"));
     QCOMPARE(hex(sent[2].bytes), QString("01 03 00 FD 00 09 14 3C"));
     QCOMPARE(f.statusStyle(), QString("color: green"));
+    f->stopModbus();
+}
+
+void TestModbusExchange::statusSourcesKeepTheirColours_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QColor>("colour");
+    // No audio server runs for this test: the sound has something to say.
+    QTest::newRow("sound") << "sound"
+                           << "Звук тревоги не воспроизводится" << QColor(Qt::red);
+    QTest::newRow("journal") << "journal"
+                             << "Журнал не записывается на диск" << QColor(Qt::red);
+    QTest::newRow("history") << "history"
+                             << "История не записывается" << QColor(160, 80, 0);
+}
+
+void TestModbusExchange::statusSourcesKeepTheirColours()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, text);
+    QFETCH(QColor, colour);
+    ModbusPtyPeer peer;
+    peer.addDevice(1);
+    ModbusWindowFixture f(peer.path(), {{1, 0, 8, 1, 0}});
+    f->show();
+    if (source == "journal")
+        emit f->alarmJournal()->fileWriteTrouble(true);
+    else if (source == "history")
+        emit f->history()->notice(text);
+    QVERIFY(f->startModbus());
+    QVERIFY2(f.waitUntil([&] { return f.status() == kOk; }, 6000), lineLog(peer, f).constData());
+    QLabel* shown = nullptr;
+    for (QLabel* label : f->form()->statusBar->findChildren<QLabel*>())
+        if (label->isVisible() && label->text().startsWith(text))
+            shown = label;
+    QVERIFY2(shown, "no label of its own shows the text");
+    const QColor green(0, 128, 0);
+    QVERIFY(pixelsNear(f->exchangeStatus(), green) > 20);
+    QVERIFY(pixelsNear(shown, colour) > 20);
+    QCOMPARE(pixelsNear(shown, green), 0);
     f->stopModbus();
 }
 

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QWidget>
+
+// How many pixels of a widget, as drawn, lie near the given colour: text drawn in that colour
+// leaves many, text in another colour none.
+inline int pixelsNear(QWidget* widget, const QColor& colour)
+{
+    const QImage image = widget->grab().toImage();
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (qAbs(c.red() - colour.red()) + qAbs(c.green() - colour.green()) +
+                    qAbs(c.blue() - colour.blue()) <
+                60)
+                ++count;
+        }
+    return count;
+}
