@@ -165,6 +165,8 @@ void MainWindow::updateGroupsWidgetList(int first)
     int value = 0;
     for (int k = 0; k < first - 1; ++k)
         value += groupContainers[k]->height() + (derivLayout ? derivLayout->spacing() : 0);
+    // A narrow group must not show the blank right part of a wide one.
+    ui->deriv_container_scroll->horizontalScrollBar()->setValue(0);
     ui->deriv_container_scroll->verticalScrollBar()->setValue(value);
 }
 
