@@ -61,6 +61,9 @@ void JournalWidget::setupUi()
 
     gridLayout = new QGridLayout(this);
     gridLayout->setObjectName(QStringLiteral("gridLayout"));
+    // The page stands in the window's page stack, which has margins of its own; the table
+    // needs the width for its seven columns.
+    gridLayout->setContentsMargins(0, 0, 0, 0);
 
     tableWidget = new QTableWidget(this);
     tableWidget->setObjectName(QStringLiteral("tableWidget"));
