@@ -230,16 +230,15 @@ void TestControls::fitsItsOwnSize()
         return view->rect().contains(QRect(w->mapTo(view, QPoint(0, 0)), w->size()));
     };
     auto pageX = [&] { return rig.ui()->stacked_widget->mapTo(rig.window.get(), QPoint(0, 0)).x(); };
-    auto fits = [&](const char* when) {
+    auto fits = [&] {
         QCoreApplication::processEvents();
-        QVERIFY2(outer->verticalScrollBar()->maximum() == 0, when);
-        QVERIFY2(outer->horizontalScrollBar()->maximum() == 0, when);
-        QVERIFY2(inside(rig.ui()->label_help), when);
+        return outer->verticalScrollBar()->maximum() == 0 && outer->horizontalScrollBar()->maximum() == 0 &&
+               inside(rig.ui()->label_help);
     };
     // Every page fits with only its own scroll bar; the journal's buttons stand inside.
     for (int page = 3; page >= 0; --page) {
         rig.ui()->stacked_widget->setCurrentIndex(page);
-        fits("page");
+        QVERIFY2(fits(), qPrintable(QString("page %1").arg(page)));
     }
     QWidget* journalPage = rig.ui()->stacked_widget->widget(2);
     rig.ui()->stacked_widget->setCurrentIndex(2);
@@ -247,18 +246,18 @@ void TestControls::fitsItsOwnSize()
     for (const char* name : {"pb_clear", "pb_save"})
         QVERIFY2(inside(journalPage->findChild<QWidget*>(name)), name);
     rig.ui()->stacked_widget->setCurrentIndex(0);
-    fits("idle");
+    QVERIFY(fits());
 
     // Старт, measured values in the group captions, Стоп: the pages never move.
     const int x = pageX();
     QTest::mouseClick(rig.ui()->pb_stop_start, Qt::LeftButton);
     QVERIFY(rig.window->isNativeRunning());
     QTRY_VERIFY_WITH_TIMEOUT(rig.ui()->rb_1_group->text().contains("Ucp=13,50 B"), 15000);
-    fits("running");
+    QVERIFY(fits());
     QCOMPARE(pageX(), x);
     QTest::mouseClick(rig.ui()->pb_stop_start, Qt::LeftButton);
     QVERIFY(!rig.window->isNativeRunning());
-    fits("stopped");
+    QVERIFY(fits());
     QCOMPARE(pageX(), x);
 }
 
