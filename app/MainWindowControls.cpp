@@ -153,7 +153,7 @@ void MainWindow::stackedWidgetIndexChanged(int index)
     if (index == 3 && groupsSettingsWindow)
         groupsSettingsWindow->fillFromModel();
     else if (index == 1)
-        // The page's charts size themselves when first painted: scroll once that happened.
+        // The stack lays the page out when the event loop comes round: scroll after that.
         QTimer::singleShot(0, this,
                            [this] { updateGroupsWidgetList(groupButtons ? groupButtons->checkedId() : -1); });
 }
