@@ -335,5 +335,10 @@ void applyMode(bool modbus)
         window->retryStatus()->setVisible(modbus);
     if (window->settingsPage())
         window->settingsPage()->showModbusFields(modbus);
+    // Every tile at once, not only those that happen to repaint.
+    for (const QList<Battery*>& row : window->rows())
+        for (Battery* battery : row)
+            if (MKPWidget* tile = battery->widget())
+                tile->followMode();
     window->relabelRows();
 }

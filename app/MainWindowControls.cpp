@@ -171,7 +171,7 @@ void MainWindow::stackedWidgetIndexChanged(int index)
     if (index == 3 && groupsSettingsWindow)
         groupsSettingsWindow->fillFromModel();
     else if (index == 1)
-        // The page's charts size themselves when first painted: scroll once that happened.
+        // The stack lays the page out when the event loop comes round: scroll after that.
         QTimer::singleShot(0, this,
                            [this] { updateGroupsWidgetList(groupButtons ? groupButtons->checkedId() : -1); });
 }
@@ -183,6 +183,8 @@ void MainWindow::updateGroupsWidgetList(int first)
     int value = 0;
     for (int k = 0; k < first - 1; ++k)
         value += groupContainers[k]->height() + (derivLayout ? derivLayout->spacing() : 0);
+    // A narrow group must not show the blank right part of a wide one.
+    ui->deriv_container_scroll->horizontalScrollBar()->setValue(0);
     ui->deriv_container_scroll->verticalScrollBar()->setValue(value);
 }
 

@@ -53,9 +53,13 @@ void MainWindowForm::setupUi(QMainWindow* window)
     centralLayout->setContentsMargins(0, 0, 0, 0);
     scrollArea = named(new QScrollArea(centralWidget), "scrollArea");
     scrollArea->setWidgetResizable(true);
+    // Every pixel counts at the form's own size: the pages scroll themselves, this area
+    // only steps in on smaller screens.
+    scrollArea->setFrameShape(QFrame::NoFrame);
     centralLayout->addWidget(scrollArea);
     scrollAreaWidgetContents = named(new QWidget(), "scrollAreaWidgetContents");
     auto* contentLayout = new QVBoxLayout(scrollAreaWidgetContents);
+    contentLayout->setContentsMargins(3, 3, 3, 3);
 
     // Top bar: start/stop, port, page selector. Each band has its own container so
     // the page and group radio buttons stay two separate exclusive sets.
@@ -88,6 +92,7 @@ void MainWindowForm::setupUi(QMainWindow* window)
     auto* leftWidget = named(new QWidget(scrollAreaWidgetContents), "leftColumn");
     auto* left = new QVBoxLayout(leftWidget);
     left->setContentsMargins(0, 0, 0, 0);
+    left->setSpacing(3);
     QWidget* column = leftWidget;
     rb_no_group = named(new QRadioButton(column), "rb_no_group");
     rb_no_group->setChecked(true);
@@ -100,10 +105,10 @@ void MainWindowForm::setupUi(QMainWindow* window)
     for (QRadioButton* rb :
          {rb_no_group, rb_1_group, rb_2_group, rb_3_group, rb_4_group, rb_5_group, rb_6_group})
         left->addWidget(rb);
-    left->addItem(new QSpacerItem(20, 16, QSizePolicy::Minimum, QSizePolicy::Fixed));
+    left->addItem(new QSpacerItem(20, 8, QSizePolicy::Minimum, QSizePolicy::Fixed));
     chb_selection = named(new QCheckBox(column), "chb_selection");
     left->addWidget(chb_selection);
-    left->addItem(new QSpacerItem(20, 16, QSizePolicy::Minimum, QSizePolicy::Fixed));
+    left->addItem(new QSpacerItem(20, 8, QSizePolicy::Minimum, QSizePolicy::Fixed));
     pb_confirm_crashes = named(new QPushButton(column), "pb_confirm_crashes");
     pb_confirm_crashes->setMinimumHeight(40);
     left->addWidget(pb_confirm_crashes);
@@ -111,7 +116,7 @@ void MainWindowForm::setupUi(QMainWindow* window)
     logoImage = named(new QLabel(column), "logoImage");
     logoImage->setPixmap(QPixmap(QStringLiteral(":/new/prefix1/LOGO.jpg")));
     logoImage->setScaledContents(true);
-    logoImage->setFixedSize(180, 90);
+    logoImage->setFixedSize(120, 60);
     left->addWidget(logoImage, 0, Qt::AlignHCenter);
     label_22 = named(new QLabel(column), "label_22");
     QFont nameFont(QStringLiteral("Arial"), 12);
@@ -168,6 +173,10 @@ void MainWindowForm::setupUi(QMainWindow* window)
     menuHistory->addAction(action_group_history);
 
     retranslateUi(window);
+    // The group captions grow with the measured means. The column is as wide as a caption
+    // with two-digit volts and degrees, so the pages beside it stay put when values come.
+    const QRadioButton widestCaption(QStringLiteral("Группа 6 (Ucp=88,88 B, Tcp=88,8 °C)"));
+    leftWidget->setFixedWidth(qMax(left->sizeHint().width(), widestCaption.sizeHint().width()));
     stacked_widget->setCurrentIndex(0);
     QMetaObject::connectSlotsByName(window);
 }

@@ -25,12 +25,6 @@ QTextCodec* codec()
     return c;
 }
 
-QString number(double value, int decimals)
-{
-    // QString::number never consults the locale: always a full stop.
-    return QString::number(value, 'f', decimals);
-}
-
 bool isStartWord(const QStringRef& word)
 {
     return word == QStringLiteral("Начало") || word == QStringLiteral("НАЧАЛО") ||
@@ -116,6 +110,13 @@ bool parseParagraph(const QStringRef& text, const AlarmThresholds& thresholds, E
 
 } // namespace
 
+QString fixedNumber(double value, int decimals)
+{
+    // QString::number never consults the locale (always a full stop) and rounds exact
+    // halves away from zero, unlike printf.
+    return QString::number(value, 'f', decimals);
+}
+
 QByteArray createdSkeleton()
 {
     return QByteArrayLiteral("<html>\n<body>\n") + kStyleLine + "\n" + closingTags;
@@ -148,13 +149,13 @@ QString toHtml(const Event& e)
     html += e.isStarted() ? QStringLiteral(" Начало ") : QStringLiteral(" Конец ");
     html += QLocale::c().toString(e.time(), kFileTimeFormat);
     html += QLatin1Char(' ');
-    html += number(e.voltage(), 2);
+    html += fixedNumber(e.voltage(), 2);
     html += QStringLiteral(" В (");
-    html += number(e.voltDeviation(), 2);
+    html += fixedNumber(e.voltDeviation(), 2);
     html += QStringLiteral(" В) ");
-    html += number(e.temperature(), 1);
+    html += fixedNumber(e.temperature(), 1);
     html += QStringLiteral(" С (");
-    html += number(e.tempDeviation(), 1);
+    html += fixedNumber(e.tempDeviation(), 1);
     html += QStringLiteral(" С) ");
     html += e.isConfirmed() ? QStringLiteral("Подтверждено</p>") : QStringLiteral("Не подтверждено</p>");
     return html;

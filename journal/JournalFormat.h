@@ -22,6 +22,10 @@ QByteArray rotatedSkeleton();
 // The head of the exported document: <html>, <body> and the style line, each with a line break.
 QString styledHead();
 
+// A number as the file writes it: fixed decimals, a full stop, halves away from zero.
+// The journal page shows the same digits.
+QString fixedNumber(double value, int decimals);
+
 // The event's HTML paragraph, without a line break.
 QString toHtml(const Event& event);
 

@@ -1,9 +1,9 @@
 #include "journal/JournalWidget.h"
 
 #include "app/ProgramMode.h"
-#include "core/DecimalComma.h"
 #include "core/StateCode.h"
 #include "journal/Journal.h"
+#include "journal/JournalFormat.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -19,6 +19,16 @@
 #include <algorithm>
 
 namespace {
+
+// The journal file's digits (halves away from zero) with the page's decimal comma, right
+// aligned in `width` like printf's field width, at most 13 characters like the tiles.
+QString pageNumber(double value, int width, int decimals)
+{
+    return JournalFormat::fixedNumber(value, decimals)
+        .replace(QLatin1Char('.'), QLatin1Char(','))
+        .rightJustified(width)
+        .left(13);
+}
 
 QBrush stateBrush(int state)
 {
@@ -51,11 +61,16 @@ void JournalWidget::setupUi()
 
     gridLayout = new QGridLayout(this);
     gridLayout->setObjectName(QStringLiteral("gridLayout"));
+    // The page stands in the window's page stack, which has margins of its own; the table
+    // needs the width for its seven columns.
+    gridLayout->setContentsMargins(0, 0, 0, 0);
 
     tableWidget = new QTableWidget(this);
     tableWidget->setObjectName(QStringLiteral("tableWidget"));
     tableWidget->setColumnCount(7);
     tableWidget->horizontalHeader()->setStretchLastSection(true);
+    // The date and the long headers must show whole; the last column takes what is left.
+    tableWidget->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     tableWidget->horizontalHeader()->setSortIndicatorShown(false);
     tableWidget->verticalHeader()->setVisible(false);
     const QString degrees = QStringLiteral("\u00b0C");
@@ -96,10 +111,10 @@ void JournalWidget::updateJournalWidget(Event event)
     const QString texts[7] = {QLocale::c().toString(event.time(), QStringLiteral("HH:mm:ss yyyy-MM-dd ")),
                               QString::number(event.groupNumber()),
                               battery,
-                              decimalComma("%4.2f", event.voltage()),
-                              decimalComma("%4.2f", event.voltDeviation()),
-                              decimalComma("%4.1f", event.temperature()),
-                              decimalComma("%3.1f", event.tempDeviation())};
+                              pageNumber(event.voltage(), 4, 2),
+                              pageNumber(event.voltDeviation(), 4, 2),
+                              pageNumber(event.temperature(), 4, 1),
+                              pageNumber(event.tempDeviation(), 3, 1)};
     for (int column = 0; column < 7; ++column)
         tableWidget->setItem(row, column, new QTableWidgetItem(texts[column]));
     tableWidget->item(row, 4)->setBackground(stateBrush(event.voltState()));

@@ -58,12 +58,14 @@ void DerivContainerWidget::setSpacerSize(QSize size)
 
 QSize DerivContainerWidget::minimumSizeHint() const
 {
-    return m_minimumHint;
+    // The height is always the containers' own, also before any chart has painted and asked
+    // for a width: the page can be scrolled to a group from its very first showing.
+    return QSize(m_minimumWidth, QWidget::minimumSizeHint().height());
 }
 
 void DerivContainerWidget::setMinimumWidthHint(int width)
 {
-    m_minimumHint = QSize(width, QWidget::minimumSizeHint().height());
+    m_minimumWidth = width;
     // Lets the scroll area fit the content again, also when its own width stays.
     updateGeometry();
 }

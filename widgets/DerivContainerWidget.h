@@ -40,5 +40,5 @@ private:
     ResizableScrollArea* m_resizeSource = nullptr;
     QPointer<QWidget> m_lastWidget;
     QLayout* m_layout = nullptr;
-    QSize m_minimumHint{-1, -1};
+    int m_minimumWidth = -1; // none until the scroll area widens the content
 };

@@ -85,6 +85,7 @@ MKPWidget::MKPWidget(QWidget* parent) : QWidget(parent), ui(new Ui)
     setState(StateCode::None);
     m_hideIfUngrouped = false;
     m_confirmed = false;
+    followMode();
     if (s_redAnimation)
         connect(s_redAnimation, &QMovie::frameChanged, this, &MKPWidget::animationFrameChanged);
 }
@@ -231,6 +232,11 @@ void MKPWidget::updateToolTip()
     }
 }
 
+void MKPWidget::followMode()
+{
+    ui->lb_mb->setVisible(modbusMode);
+}
+
 bool MKPWidget::isUngrouped() const
 {
     return !m_group || m_group->number() == 0;
@@ -310,5 +316,5 @@ void MKPWidget::paintEvent(QPaintEvent* event)
         if (!m_highlighted)
             painter.setOpacity(1.0);
     }
-    ui->lb_mb->setVisible(modbusMode);
+    followMode();
 }

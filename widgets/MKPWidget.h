@@ -41,6 +41,8 @@ public:
     void setHideIfUngrouped(bool hide);
     void setConfirmed(bool confirmed);
     void updateToolTip();
+    // Shows the address label exactly in Modbus mode; the mode switch calls it on every tile.
+    void followMode();
 
     int state() const { return m_state; }
     bool isHighlighted() const { return m_highlighted; }

@@ -1,7 +1,8 @@
 // The operator's controls through the real widgets: group selection, hiding ungrouped
 // tiles, the deviation page scroll, the mode switch, a failed start, the native stop after a
-// lost line or with a sweep still running, the exit question.
+// lost line or with a sweep still running, the exit question, and the window at its own size.
 #include "../common/PtyLine.h"
+#include "../common/SimulatedLine.h"
 #include "app/MainWindow.h"
 #include "app/MainWindowForm.h"
 #include "app/ProgramMode.h"
@@ -20,6 +21,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSemaphore>
 #include <QStackedWidget>
@@ -97,6 +99,7 @@ private slots:
     void pages();
     void scrollToGroup4();
     void modeSwitchRelabelsRows();
+    void fitsItsOwnSize();
     void failedStartUnlocks_data();
     void failedStartUnlocks();
     void stopAfterLineLost();
@@ -165,18 +168,14 @@ void TestControls::scrollToGroup4()
 {
     Rig rig;
     rig.window->resize(1166, 557);
+    QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
     QScrollBar* bar = rig.ui()->deriv_container_scroll->verticalScrollBar();
     const auto& containers = rig.window->deviationContainers();
-    clickRadio(rig.ui()->rb_divergences);
-    QTest::qWait(100);
-    QCOMPARE(bar->value(), 0); // "Нет групп": nothing scrolls
-
-    // Group 4 chosen on the values page, then the deviations page: group 4's container on top.
-    clickRadio(rig.ui()->rb_values);
+    // Group 4 chosen on the values page, then the page's first visit: group 4's container on top.
     clickRadio(rig.ui()->rb_4_group);
     clickRadio(rig.ui()->rb_divergences);
-    QTRY_VERIFY(bar->value() > 0);
-    QVERIFY(qAbs(containers[3]->y() - bar->value()) <= 12 || bar->value() == bar->maximum());
+    QTRY_VERIFY2(bar->value() > 0 && qAbs(containers[3]->y() - bar->value()) <= 12,
+                 qPrintable(QString("%1 / %2").arg(bar->value()).arg(containers[3]->y())));
     // On the page itself, group 1 goes back to the top.
     clickRadio(rig.ui()->rb_1_group);
     QCOMPARE(bar->value(), 0);
@@ -193,19 +192,77 @@ void TestControls::modeSwitchRelabelsRows()
             all << l->text();
         return all;
     };
+    // Every tile's address label follows the mode at once, painted yet or not.
+    auto addressLabelsShown = [&] {
+        int shown = 0;
+        for (const QList<Battery*>& row : rig.window->rows())
+            for (Battery* b : row)
+                shown += b->widget()->addressLabel()->isVisible();
+        return shown;
+    };
+    QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
+    QCoreApplication::processEvents();
+    QCOMPARE(addressLabelsShown(), 0);
     QLabel* corner = rig.window->findChild<QLabel*>("cornerLabel");
     QCOMPARE(corner->text(), QString("МКП"));
     rig.ui()->action_Modbus->trigger();
     QVERIFY(modbusMode);
+    QCOMPARE(addressLabelsShown(), 128);
     QCOMPARE(rig.ui()->menuModbus_mode->title(), QString("Текущий режим: Modbus"));
     QVERIFY(labels().contains("№ 120"));
     QVERIFY(!labels().contains("МСД №15"));
     QCOMPARE(corner->text(), QString("МКП"));
     QVERIFY(rig.window->exchangeStatus()->isVisible());
+    QCoreApplication::processEvents();
     rig.ui()->action_Modbus->trigger();
     QVERIFY(!modbusMode);
+    QCOMPARE(addressLabelsShown(), 0);
     QVERIFY(labels().contains("МСД №15"));
     QVERIFY(!rig.window->exchangeStatus()->isVisible());
+}
+
+void TestControls::fitsItsOwnSize()
+{
+    SimulatedLine line;
+    QVERIFY(line.start({"--noise", "0"}));
+    Rig rig({line.link()});
+    rig.window->resize(1166, 557);
+    QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
+    QScrollArea* outer = rig.ui()->scrollArea;
+    QWidget* view = outer->viewport();
+    auto inside = [&](QWidget* w) {
+        return view->rect().contains(QRect(w->mapTo(view, QPoint(0, 0)), w->size()));
+    };
+    auto pageX = [&] { return rig.ui()->stacked_widget->mapTo(rig.window.get(), QPoint(0, 0)).x(); };
+    auto fits = [&] {
+        QCoreApplication::processEvents();
+        return outer->verticalScrollBar()->maximum() == 0 && outer->horizontalScrollBar()->maximum() == 0 &&
+               inside(rig.ui()->label_help);
+    };
+    // Every page fits with only its own scroll bar; the journal's buttons stand inside.
+    for (int page = 3; page >= 0; --page) {
+        rig.ui()->stacked_widget->setCurrentIndex(page);
+        QVERIFY2(fits(), qPrintable(QString("page %1").arg(page)));
+    }
+    QWidget* journalPage = rig.ui()->stacked_widget->widget(2);
+    rig.ui()->stacked_widget->setCurrentIndex(2);
+    QCoreApplication::processEvents();
+    for (const char* name : {"pb_clear", "pb_save"})
+        QVERIFY2(inside(journalPage->findChild<QWidget*>(name)), name);
+    rig.ui()->stacked_widget->setCurrentIndex(0);
+    QVERIFY(fits());
+
+    // Старт, measured values in the group captions, Стоп: the pages never move.
+    const int x = pageX();
+    QTest::mouseClick(rig.ui()->pb_stop_start, Qt::LeftButton);
+    QVERIFY(rig.window->isNativeRunning());
+    QTRY_VERIFY_WITH_TIMEOUT(rig.ui()->rb_1_group->text().contains("Ucp=13,50 B"), 15000);
+    QVERIFY(fits());
+    QCOMPARE(pageX(), x);
+    QTest::mouseClick(rig.ui()->pb_stop_start, Qt::LeftButton);
+    QVERIFY(!rig.window->isNativeRunning());
+    QVERIFY(fits());
+    QCOMPARE(pageX(), x);
 }
 
 void TestControls::failedStartUnlocks_data()

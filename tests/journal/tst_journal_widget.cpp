@@ -114,6 +114,9 @@ private slots:
     void headers();
     void rowContents_data();
     void rowContents();
+    void sameDigitsAsTheFile_data();
+    void sameDigitsAsTheFile();
+    void columnsShowTheirWholeText();
     void colours_data();
     void colours();
     void rowLimitAndExportOfTheLast1024();
@@ -175,7 +178,7 @@ void TestJournalWidget::rowContents_data()
                                    "09:02:07 2026-12-05 ", "2", "3:5", "12,61", "-0,35", "24,8", "1,3"};
     QTest::newRow("modbus number") << Event(2, 0, 1, t, 5.0, 2.0, -10.25, 0.0, false, true, 1, 1) << true
                                    << QStringList{
-                                          "09:02:07 2026-12-05 ", "1", "17", "2,00", "0,00", " 5,0", "-10,2"};
+                                          "09:02:07 2026-12-05 ", "1", "17", "2,00", "0,00", " 5,0", "-10,3"};
     QTest::newRow("last battery") << Event(15, 7, 6, t, 100.0, 13.999, 0.04, 1.5, true, true, 1, 1) << true
                                   << QStringList{
                                          "09:02:07 2026-12-05 ", "6", "128", "14,00", "1,50", "100,0", "0,0"};
@@ -195,6 +198,70 @@ void TestJournalWidget::rowContents()
     QCOMPARE(page.table()->rowCount(), 1);
     for (int c = 0; c < 7; ++c)
         QCOMPARE(page.table()->item(0, c)->text(), texts[c]);
+}
+
+void TestJournalWidget::sameDigitsAsTheFile_data()
+{
+    // Exact halves: the page and the file (and so the PDF) round them alike, away from zero.
+    QTest::addColumn<double>("voltage");
+    QTest::addColumn<double>("dU");
+    QTest::addColumn<double>("temperature");
+    QTest::addColumn<double>("dT");
+    QTest::addColumn<QStringList>("texts"); // columns 3 to 6 on the page
+    QTest::newRow("positive halves") << 12.625 << 0.125 << 24.25 << 2.25
+                                     << QStringList{"12,63", "0,13", "24,3", "2,3"};
+    QTest::newRow("negative halves") << 2.375 << -0.125 << -5.25 << -2.25
+                                     << QStringList{"2,38", "-0,13", "-5,3", "-2,3"};
+    QTest::newRow("even neighbours") << 13.875 << -0.375 << 0.75 << 10.25
+                                     << QStringList{"13,88", "-0,38", " 0,8", "10,3"};
+    QTest::newRow("no tie") << 12.344 << 0.004 << 24.04 << -0.04
+                            << QStringList{"12,34", "0,00", "24,0", "-0,0"};
+}
+
+void TestJournalWidget::sameDigitsAsTheFile()
+{
+    QFETCH(double, voltage);
+    QFETCH(double, dU);
+    QFETCH(double, temperature);
+    QFETCH(double, dT);
+    QFETCH(QStringList, texts);
+    const Event e(1, 2, 3, QDateTime(QDate(2026, 1, 2), QTime(0, 55, 28)), temperature, voltage, dT, dU, true,
+                  false, 2, 2);
+    Page page;
+    page.widget->updateJournalWidget(e);
+    QStringList shown;
+    for (int c = 3; c <= 6; ++c)
+        shown << page.table()->item(0, c)->text();
+    QCOMPARE(shown, texts);
+    const QRegularExpressionMatch file =
+        QRegularExpression(" (\\S+) В \\((\\S+) В\\) (\\S+) С \\((\\S+) С\\) ")
+            .match(JournalFormat::toHtml(e));
+    QVERIFY(file.hasMatch());
+    for (int i = 0; i < 4; ++i)
+        QCOMPARE(shown[i].trimmed().replace(',', '.'), file.captured(i + 1));
+}
+
+void TestJournalWidget::columnsShowTheirWholeText()
+{
+    Page page;
+    for (double dT : {2.25, -12.5})
+        page.widget->updateJournalWidget(Event(15, 7, 6, QDateTime(QDate(2026, 12, 25), QTime(0, 55, 28)),
+                                               -25.5, 13.125, dT, -1.5, true, false, 3, 3));
+    page.widget->resize(827, 434);
+    page.widget->show();
+    QVERIFY(QTest::qWaitForWindowExposed(page.widget.get()));
+    QTableWidget* table = page.table();
+    QHeaderView* header = table->horizontalHeader();
+    const int headerMargin = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+    for (int c = 0; c < table->columnCount(); ++c) {
+        int wanted = QFontMetrics(header->font()).horizontalAdvance(table->horizontalHeaderItem(c)->text()) +
+                     headerMargin;
+        for (int r = 0; r < table->rowCount(); ++r)
+            wanted =
+                qMax(wanted, QFontMetrics(table->font()).horizontalAdvance(table->item(r, c)->text()) + 6);
+        QVERIFY2(table->columnWidth(c) >= wanted,
+                 qPrintable(QString("column %1: %2 < %3").arg(c).arg(table->columnWidth(c)).arg(wanted)));
+    }
 }
 
 void TestJournalWidget::colours_data()

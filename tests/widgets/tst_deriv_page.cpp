@@ -16,6 +16,7 @@
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QRadioButton>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QSpacerItem>
@@ -411,6 +412,11 @@ void TestDerivPage::mainWindowDeviationPage()
     const QImage shot = containers.first()->voltChart()->grab().toImage();
     QCOMPARE(shot.pixelColor(1545, 89), QColor(37, 197, 12));
     QCOMPARE(shot.pixelColor(1539, 89), QColor(215, 215, 215));
+    // Choosing a narrow group shows it from its left edge, not the blank right of group 1.
+    QTest::mouseClick(ui->rb_2_group, Qt::LeftButton, {}, QPoint(8, ui->rb_2_group->height() / 2));
+    QVERIFY(area->verticalScrollBar()->value() > 0);
+    QCOMPARE(sideways->value(), 0);
+    QTest::mouseClick(ui->rb_1_group, Qt::LeftButton, {}, QPoint(8, ui->rb_1_group->height() / 2));
 
     // Stopped: every chart wishes 700 again and the sideways scrolling goes.
     w.window->setDeviationChartsRunning(false);
