@@ -1,70 +1,120 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
+#include "AnswerFrame.h"
+#include "link/NativeFrame.h"
+
+#include <QFile>
 #include <QTemporaryDir>
 #include <atomic>
-#include <functional>
+#include <fcntl.h>
 #include <mutex>
+#include <poll.h>
+#include <termios.h>
 #include <thread>
+#include <unistd.h>
 
-// The far end of a pseudo-terminal pair, run in a thread of its own: it recognises native
-// requests by their bytes and answers with whatever the responder returns. The near end is
-// reached through a symbolic link, which reopen() points at a fresh pair.
+// The far end of a pseudo-terminal pair playing the 16 native modules in a thread of its own:
+// each request is answered as its module's behaviour says. The near end is reached through a
+// link, which reopen() points at a fresh pair.
 class PtyPeer
 {
 public:
-    // Answer bytes for a request to module (0..15); empty means silence.
-    using Responder = std::function<QByteArray(int module)>;
+    enum Behaviour
+    {
+        Good,
+        BadChecksum,
+        BadHeader,
+        WrongNumber,
+        Silent,
+        Vanish,
+        AnswerThenVanish
+    };
+    std::atomic<int> behaviour[16] = {};
+    std::atomic<int> sweep{0};                  // added to channel 0 (× 1000), so kept readings show
+    std::atomic<int> pieceSize{32}, pauseMs{0}; // answers go out in pieces this far apart
 
-    PtyPeer();
-    ~PtyPeer();
-    PtyPeer(const PtyPeer&) = delete;
-    PtyPeer& operator=(const PtyPeer&) = delete;
-
-    bool isReady() const { return master >= 0; }
-    QString linkPath() const { return dir.filePath(QStringLiteral("line")); }
-    QString slavePath() const { return slave; }
-    // The peer's own descriptor of the near end, for looking at the line's settings.
-    int slaveDescriptor() const { return slaveFd; }
-
-    void setResponder(Responder r);
-    // Answers are written in pieces of this many bytes with a pause between them.
-    void setChunking(int bytes, int pauseMs);
-    // The line vanishes when request number n (counted from 1) arrives, after answering it
-    // when answerFirst is set.
-    void vanishAtRequest(int n, bool answerFirst);
-    // A new pair behind the same link.
-    bool reopen();
-    void vanishNow();
-    bool hasVanished() const { return vanished; }
-    void send(const QByteArray& bytes);
-
-    QByteArray received();
-    int requestCount() const { return requests; }
-    void resetCounters();
+    PtyPeer() { reopen(); }
+    ~PtyPeer() { vanish(); }
+    QString linkPath() const { return dir.filePath("line"); }
+    int nearEnd() const { return slave; }
+    bool hasVanished() const { return master < 0; }
+    QByteArray received()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return log;
+    }
+    void vanish()
+    {
+        stopping = true;
+        if (worker.joinable())
+            worker.join();
+        stopping = false;
+        closePair();
+    }
+    bool reopen()
+    {
+        vanish();
+        char name[128] = {};
+        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (::grantpt(master) || ::unlockpt(master) || ::ptsname_r(master, name, sizeof name))
+            return false;
+        // Held open, so the far end never reads a hang-up while the port is closed.
+        slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+        termios t{};
+        ::cfmakeraw(&t);
+        ::tcsetattr(slave, TCSANOW, &t);
+        worker = std::thread(&PtyPeer::run, this);
+        return QFile::link(name, linkPath());
+    }
 
 private:
-    bool openPair();
-    void closePair();
-    void stopThread();
-    void run();
-    void answer(int module);
+    void closePair()
+    {
+        ::close(master);
+        ::close(slave);
+        master = slave = -1;
+        // Pty numbers are handed out again at once: a stale link would lead to another test's line.
+        QFile::remove(linkPath());
+    }
+    void run()
+    {
+        QByteArray window;
+        char byte;
+        while (!stopping) {
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 10) <= 0 || ::read(master, &byte, 1) != 1)
+                continue;
+            std::unique_lock<std::mutex> lock(mutex);
+            log.append(byte);
+            lock.unlock();
+            window = (window + byte).right(3);
+            const int module =
+                NativeFrame::requestedModule(reinterpret_cast<const std::uint8_t*>(window.constData()));
+            if (window.size() < 3 || module < 0)
+                continue;
+            window.clear();
+            const int b = behaviour[module];
+            QByteArray answer = typicalAnswer(b == WrongNumber ? (module + 1) % 16 : module, 1000 * sweep);
+            answer[0] = static_cast<char>(b == BadHeader ? 0x54 : 0x55);
+            answer[31] = static_cast<char>(answer[31] + (b == BadChecksum ? 3 : b == BadHeader ? -1 : 0));
+            for (int at = 0; b != Silent && b != Vanish && at < 32; at += pieceSize) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(at ? pauseMs.load() : 0));
+                if (::write(master, answer.constData() + at,
+                            static_cast<size_t>(qMin<int>(pieceSize, 32 - at))) < 0)
+                    break;
+            }
+            if (b == Vanish || b == AnswerThenVanish) {
+                // A hang-up discards what the near end has not read: let it take the answer first.
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                return closePair();
+            }
+        }
+    }
 
     QTemporaryDir dir;
-    int master = -1;
-    int slaveFd = -1;
-    QString slave;
+    std::atomic<int> master{-1}, slave{-1};
     std::thread worker;
     std::atomic<bool> stopping{false};
     std::mutex mutex;
-    Responder responder;
-    int chunkBytes = 0;
-    int chunkPauseMs = 0;
-    int vanishAt = 0;
-    bool answerBeforeVanish = false;
     QByteArray log;
-    QByteArray window;
-    std::atomic<int> requests{0};
-    std::atomic<bool> vanished{false};
 };
