@@ -182,22 +182,18 @@ void TestNativePty::firstSweep()
 void TestNativePty::keepRule_data()
 {
     // Module 3 sweep by sweep: g good, s silent, c bad checksum, w the answer of another module.
-    QTest::addColumn<QString>("answers");
-    QTest::addColumn<QString>("valid");
+    QTest::addColumn<QString>("sweeps"); // module 3's answers, then whether its entry is valid
     // Up to four bad frames in a row keep the last good entry; one good answer resets the count.
-    QTest::newRow("silent") << "gssssssgs"
-                            << "111110011";
-    QTest::newRow("bad checksum") << "gccccccgc"
-                                  << "111110011";
+    QTest::newRow("silent") << "gssssssgs 111110011";
+    QTest::newRow("bad checksum") << "gccccccgc 111110011";
     // Another module's answer counts no bad frame: it is kept only while the count runs.
-    QTest::newRow("wrong module") << "gwgccwccc"
-                                  << "101111110";
+    QTest::newRow("wrong module") << "gwgccwccc 101111110";
 }
 
 void TestNativePty::keepRule()
 {
-    QFETCH(QString, answers);
-    QFETCH(QString, valid);
+    QFETCH(QString, sweeps);
+    const QString answers = sweeps.section(' ', 0, 0), valid = sweeps.section(' ', 1);
     Rig rig;
     int lastGood = 0;
     for (int s = 0; s < answers.size(); ++s) {
