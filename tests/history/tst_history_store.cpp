@@ -189,13 +189,15 @@ class TestHistoryStore : public QObject
     Q_OBJECT
 private slots:
     void initTestCase() { std::signal(SIGXFSZ, SIG_IGN); } // a full disk fails writes with EFBIG
-    void cleanup() { limitFileSize(RLIM_INFINITY); }
     void readBack_data();
     void readBack();
+    // With a clock of the test's own.
     void expiry_data();
     void expiry();
     void resolutionFor_data();
     void resolutionFor();
+    // What goes wrong on disk.
+    void cleanup() { limitFileSize(RLIM_INFINITY); }
     void damagedFileSetAside_data();
     void damagedFileSetAside();
     void fullDisk_data();

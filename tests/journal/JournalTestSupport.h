@@ -83,9 +83,17 @@ inline bool writeFile(const QString& path, const QByteArray& content)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
 }
 
-inline JournalFormat::ReadBack readBackFile(const QString& path, int keep = 1 << 30)
+inline QList<int> range(int first, int count)
 {
-    return JournalFormat::readBack(readFile(path), AlarmThresholds(), keep);
+    QList<int> numbers;
+    while (numbers.size() < count)
+        numbers << first + numbers.size();
+    return numbers;
+}
+
+inline JournalFormat::ReadBack readBackFile(const QString& path)
+{
+    return JournalFormat::readBack(readFile(path), AlarmThresholds(), 1 << 30);
 }
 
 inline QList<int> numbersIn(const QList<Event>& events)
@@ -96,21 +104,18 @@ inline QList<int> numbersIn(const QList<Event>& events)
     return numbers;
 }
 
-inline QList<int> range(int first, int count)
+inline QList<int> numbersIn(const QString& path)
 {
-    QList<int> numbers;
-    for (int i = 0; i < count; ++i)
-        numbers << first + i;
-    return numbers;
+    return numbersIn(readBackFile(path).events);
 }
 
 // Numbers in journal_bak.html, then journal.html. A rotation cut between its two steps
 // leaves both holding the same events; those count once.
 inline QList<int> numbersOnDisk(const QString& folder)
 {
-    QList<int> numbers = numbersIn(readBackFile(QDir(folder).filePath("journal_bak.html")).events);
+    QList<int> numbers = numbersIn(QDir(folder).filePath("journal_bak.html"));
     const int inBackup = numbers.size();
-    for (int n : numbersIn(readBackFile(QDir(folder).filePath("journal.html")).events))
+    for (int n : numbersIn(QDir(folder).filePath("journal.html")))
         if (!numbers.mid(0, inBackup).contains(n))
             numbers << n;
     return numbers;

@@ -115,18 +115,19 @@ class TestJournalFile : public QObject
     Q_OBJECT
 private slots:
     void initTestCase() { std::signal(SIGXFSZ, SIG_IGN); } // a full disk fails writes with EFBIG
-    void cleanup() { limitFileSize(RLIM_INFINITY); }
     void appends_data();
     void appends();
     void fileRemovedWhileRunning();
-    void gigabyteJournals_data();
-    void gigabyteJournals();
-    void readOnlyFolder_data();
-    void readOnlyFolder();
     void fullDisk_data();
     void fullDisk();
     void killedAtRandomMoments_data();
     void killedAtRandomMoments();
+    void cleanup() { limitFileSize(RLIM_INFINITY); }
+    // In a child process under limits of its own.
+    void gigabyteJournals_data();
+    void gigabyteJournals();
+    void readOnlyFolder_data();
+    void readOnlyFolder();
 };
 
 void TestJournalFile::appends_data()

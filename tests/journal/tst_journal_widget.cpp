@@ -298,18 +298,12 @@ void TestJournalWidget::exportFileName_data()
     QTest::addColumn<QString>("chosen");  // in the page's folder; empty: the dialog was cancelled
     QTest::addColumn<QString>("written"); // empty: nothing
     QTest::addColumn<bool>("reported");
-    QTest::newRow("no suffix") << "report"
-                               << "report.pdf" << false;
-    QTest::newRow("upper-case suffix") << "report.PDF"
-                                       << "report.PDF.pdf" << false;
-    QTest::newRow("pdf suffix") << "report.pdf"
-                                << "report.pdf" << false;
-    QTest::newRow("other suffix") << "report.txt"
-                                  << "report.txt.pdf" << false;
-    QTest::newRow("only the suffix") << ".pdf"
-                                     << ".pdf.pdf" << false;
-    QTest::newRow("dotted folder") << "v1.pdf.d/report"
-                                   << "v1.pdf.d/report.pdf" << false;
+    const QStringList names{"report",         "report.pdf",      "report.PDF",
+                            "report.PDF.pdf", "report.pdf",      "report.pdf",
+                            "report.txt",     "report.txt.pdf",  ".pdf",
+                            ".pdf.pdf",       "v1.pdf.d/report", "v1.pdf.d/report.pdf"}; // chosen, written
+    for (int i = 0; i < names.size(); i += 2)
+        QTest::newRow(qPrintable(names[i])) << names[i] << names[i + 1] << false;
     QTest::newRow("cancelled") << ""
                                << "" << false;
     QTest::newRow("missing folder") << "missing/folder/report.pdf"
