@@ -146,6 +146,7 @@ void TestJournalFormat::readBack_data()
         return changed("(-0.35 В) 24.8 С (1.3", QString("(%1 В) 24.8 С (%2").arg(dU, dT));
     };
     QTest::newRow("at the warning line") << deviations("1.20", "4.0") << 1 << true << " v1 t1";
+    QTest::newRow("at the emergency line") << deviations("1.30", "5.0") << 1 << true << " v2 t2";
     QTest::newRow("warning above") << deviations("1.25", "4.5") << 1 << true << " v2 t2";
     QTest::newRow("warning below") << deviations("-1.25", "-4.5") << 1 << true << " v2 t2";
     QTest::newRow("emergency above") << deviations("1.35", "5.5") << 1 << true << " v3 t3";

@@ -42,7 +42,8 @@ struct Page
     QString cell(int row, int column) { return table()->item(row, column)->text(); }
 };
 
-// Answers the next message box from inside its event loop; `seen` holds its title and text.
+// Answers the next message box from inside its event loop; `seen` holds its title, text
+// and icon.
 struct NextMessageBox
 {
     QTimer timer;
@@ -55,7 +56,7 @@ struct NextMessageBox
             if (!box)
                 return;
             timer.stop();
-            seen = box->windowTitle() + '|' + box->text();
+            seen = box->windowTitle() + '|' + box->text() + '|' + QString::number(box->icon());
             for (QAbstractButton* b : box->buttons())
                 buttons << b->text();
             for (QAbstractButton* b : box->buttons())
@@ -242,7 +243,7 @@ void TestJournalWidget::clear()
     {
         NextMessageBox box(answer);
         page.widget.on_pb_clear_clicked();
-        QCOMPARE(box.seen, QString("Очистка|Очистить?"));
+        QCOMPARE(box.seen, QString("Очистка|Очистить?|%1").arg(QMessageBox::Question));
         box.buttons.sort();
         QCOMPARE(box.buttons, QStringList({"Да", "Нет"}));
     }
@@ -328,7 +329,10 @@ void TestJournalWidget::exportFileName()
     NextMessageBox box;
     page.widget.on_pb_save_clicked();
     QDir::setCurrent(previous);
-    QCOMPARE(box.seen, reported ? "Ошибка!|Не удалось сохранить файл " + page.chosen : QString());
+    QCOMPARE(box.seen, reported ? QString("Ошибка!|Не удалось сохранить файл %1|%2")
+                                      .arg(page.chosen)
+                                      .arg(QMessageBox::Information)
+                                : QString());
     QStringList after = folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     if (!written.isEmpty() && !written.contains('/'))
         QVERIFY(after.removeOne(written));
