@@ -1,6 +1,6 @@
 // Readings reach the history through the window's own intake: native sweeps as they come,
 // Modbus turns gathered into one sweep per round of the polled groups; a module that did not
-// answer is a gap, never a zero.
+// answer is a gap, never a zero. History windows open from the main window.
 #include "../common/WindowInFolder.h"
 #include "app/HistoryFeed.h"
 #include "app/MainWindowForm.h"
@@ -12,32 +12,17 @@
 #include "widgets/MKPWidget.h"
 
 #include <QAction>
-#include <QDateTime>
 #include <QtTest>
-#include <cmath>
 
 namespace {
-
-DevicesGuiData sweepOf(double volts, int silentModule)
-{
-    DevicesGuiData data;
-    for (int m = 0; m < 16; ++m) {
-        data.msd[m].valid = m != silentModule;
-        data.msd[m].msd_number = std::uint32_t(m);
-        for (int c = 0; c < 8; ++c)
-            data.msd[m].channel[c] = {volts + 0.01 * (m * 8 + c), 20.0 + c};
-    }
-    return data;
-}
 
 // Voltages of one battery in the raw history, "-" for a gap.
 QString rawVoltages(const QString& path, int battery)
 {
-    HistoryQuery query(path);
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     QStringList list;
     for (const HistoryPoint& p :
-         query.series(battery, now - 3600000, now + 1000, HistoryResolution::Raw).points)
+         HistoryQuery(path).series(battery, now - 3600000, now + 1000, HistoryResolution::Raw).points)
         list << (p.missing ? QString("-") : QString::number(p.vMean, 'f', 2));
     return list.join(' ');
 }
@@ -48,35 +33,31 @@ class TestHistoryIntake : public QObject
 {
     Q_OBJECT
 private slots:
-    void nativeSweeps_data();
     void nativeSweeps();
     void modbusRounds();
     void windowsOpenFromTheMainWindow();
 };
 
-void TestHistoryIntake::nativeSweeps_data()
-{
-    QTest::addColumn<int>("battery");
-    QTest::addColumn<QString>("expected");
-    // Three sweeps at 12 V, 13 V and 14 V; module 2 silent in the second.
-    QTest::newRow("always answering") << 3 << "12.03 13.03 14.03";
-    QTest::newRow("module silent once") << 17 << "12.17 - 14.17";
-    QTest::newRow("last battery") << 127 << "13.27 14.27 15.27";
-}
-
 void TestHistoryIntake::nativeSweeps()
 {
-    QFETCH(int, battery);
-    QFETCH(QString, expected);
     WindowInFolder folder;
-    const QString path = folder.dir.filePath("history.sqlite");
     folder.window->setNativeRunning(true);
-    for (int i = 0; i < 3; ++i) {
-        folder.window->dataArrivedHandler(sweepOf(12.0 + i, i == 1 ? 2 : -1));
+    for (int i = 0; i < 3; ++i) { // 12 V, 13 V, 14 V; module 2 silent in the second
+        DevicesGuiData data;
+        for (int m = 0; m < 16; ++m) {
+            data.msd[m].valid = !(i == 1 && m == 2);
+            data.msd[m].msd_number = std::uint32_t(m);
+            for (int c = 0; c < 8; ++c)
+                data.msd[m].channel[c] = {12.0 + i + 0.01 * (m * 8 + c), 20.0 + c};
+        }
+        folder.window->dataArrivedHandler(data);
         QTest::qWait(5); // distinct times
     }
     QVERIFY(folder.window->history()->recorder()->waitUntilWritten(5000));
-    QCOMPARE(rawVoltages(path, battery), expected);
+    const QString path = folder.dir.filePath("history.sqlite");
+    QCOMPARE(rawVoltages(path, 3), QString("12.03 13.03 14.03"));
+    QCOMPARE(rawVoltages(path, 17), QString("12.17 - 14.17"));
+    QCOMPARE(rawVoltages(path, 127), QString("13.27 14.27 15.27"));
 }
 
 void TestHistoryIntake::modbusRounds()
@@ -101,12 +82,10 @@ void TestHistoryIntake::modbusRounds()
             b->setVoltage(b->voltage() + 0.5);
         feed.takeGroupTurn(groupA);
         QVERIFY(feed.recorder()->waitUntilWritten(5000));
-        QCOMPARE(rawVoltages(path, 0), QString("12.00"));
-        QCOMPARE(rawVoltages(path, 9), QString("21.00"));
-        QCOMPARE(rawVoltages(path, 10), QString("-"));
-    } // stopping records what the second round gathered
-    QCOMPARE(rawVoltages(path, 0), QString("12.00 12.50"));
-    QCOMPARE(rawVoltages(path, 9), QString("21.00 -")); // group B was not polled again
+        QCOMPARE(rawVoltages(path, 0) + " | " + rawVoltages(path, 9) + " | " + rawVoltages(path, 10),
+                 QString("12.00 | 21.00 | -"));
+    } // stopping records what the second round gathered; group B was not polled again
+    QCOMPARE(rawVoltages(path, 0) + " | " + rawVoltages(path, 9), QString("12.00 12.50 | 21.00 -"));
 }
 
 void TestHistoryIntake::windowsOpenFromTheMainWindow()
@@ -117,28 +96,25 @@ void TestHistoryIntake::windowsOpenFromTheMainWindow()
     WindowInFolder folder(settingsWith(groups));
     MainWindow* window = folder.window.get();
     window->show();
-
     // A double click on battery 10's tile (module 1, channel 2).
     QTest::mouseDClick(window->rows()[1][2]->widget(), Qt::LeftButton);
     QList<HistoryWindow*> open = window->findChildren<HistoryWindow*>();
     QCOMPARE(open.size(), 1);
     QCOMPARE(open[0]->windowTitle(), QString("История: Группа 3, МСД 01 : МКП 03"));
     QVERIFY(open[0]->isVisible());
-
-    // The menu offers the groups that hold batteries; the operator picks the only one.
+    // The menu offers the groups that hold batteries; the operator picks the only one, then none.
     QStringList offered;
-    MainWindow::chooseGroup = [&](QWidget*, const QStringList& items) {
-        offered = items;
-        return 0;
-    };
-    window->form()->action_group_history->trigger();
+    for (int choice : {0, -1}) {
+        MainWindow::chooseGroup = [&](QWidget*, const QStringList& items) {
+            offered = items;
+            return choice;
+        };
+        window->form()->action_group_history->trigger();
+    }
     QCOMPARE(offered, QStringList{"Группа 3"});
     open = window->findChildren<HistoryWindow*>();
     QCOMPARE(open.size(), 2);
     QCOMPARE(open[1]->windowTitle(), QString("История группы 3"));
-    MainWindow::chooseGroup = [](QWidget*, const QStringList&) { return -1; };
-    window->form()->action_group_history->trigger();
-    QCOMPARE(window->findChildren<HistoryWindow*>().size(), 2);
 }
 
 QTEST_MAIN(TestHistoryIntake)

@@ -1,47 +1,61 @@
 #pragma once
 
-// Small pieces the journal tests share: a working folder, a receiver for announced
-// events, and events with known values.
+// What the journal tests share: a running journal in a folder, events with running numbers,
+// files read and written whole.
 #include "config/AlarmThresholds.h"
 #include "config/Settings.h"
-#include "journal/Event.h"
+#include "journal/Journal.h"
 #include "journal/JournalFormat.h"
 
 #include <QDir>
 #include <QFile>
-#include <QObject>
-#include <QTemporaryDir>
+#include <QtTest>
 #include <memory>
 
-// Collects the events a journal announces, on the thread it lives in.
-class EventCollector : public QObject
-{
-    Q_OBJECT
-public:
-    QList<Event> events;
-public slots:
-    void updateJournalWidget(Event event) { events.append(event); }
-};
+const QByteArray kHead = "<html>\n<body>\n";
+const QByteArray kTail = "</body>\n</html>";
 
-// Settings with thresholds, as the window has them.
-struct JournalSettings
+// A journal in `folder` and what it announced, received on this thread as the page would.
+struct RunningJournal
 {
     AlarmThresholds thresholds;
     Settings settings;
-    explicit JournalSettings(double journalSize = Settings::defaultJournalSize)
+    std::unique_ptr<Journal> journal;
+    QObject receiver;
+    QList<Event> shown;
+    explicit RunningJournal(const QString& folder, double journalSize = Settings::defaultJournalSize)
     {
         settings.setThresholds(&thresholds);
         settings.reset();
         settings.setJournalSize(journalSize);
+        journal = std::make_unique<Journal>(&settings, folder);
+        QObject::connect(journal.get(), &Journal::updateJournalWidget, &receiver,
+                         [this](const Event& e) { shown << e; });
+    }
+    // Hands the events over and waits until all announced so far are shown.
+    bool add(const QList<Event>& events, bool saveIntoFile = true)
+    {
+        const int wanted = shown.size() + events.size();
+        for (const Event& e : events)
+            journal->enqueue(e, saveIntoFile);
+        return QTest::qWaitFor([&] { return shown.size() == wanted; }, 30000);
     }
 };
 
-// An event whose voltage carries a running number, so that files can be checked for order and gaps.
-inline Event numberedEvent(int number, bool started = true)
+// An event whose voltage carries a running number, so files can be checked for order and gaps.
+inline Event numberedEvent(int number)
 {
-    const QDateTime time(QDate(2026, 3, 1), QTime(8, 0, 0));
-    return Event(number % 16, number % 8, number % 7, time.addSecs(number), 20.0 + (number % 10) * 0.1,
-                 number / 100.0, 0.3, -0.25, started, number % 3 == 0, 1, 1);
+    return Event(number % 16, number % 8, number % 7,
+                 QDateTime(QDate(2026, 3, 1), QTime(8, 0)).addSecs(number), 20.0 + (number % 10) * 0.1,
+                 number / 100.0, 0.3, -0.25, true, number % 3 == 0, 1, 1);
+}
+
+inline QList<Event> numberedEvents(int first, int count)
+{
+    QList<Event> events;
+    for (int i = first; i < first + count; ++i)
+        events << numberedEvent(i);
+    return events;
 }
 
 inline int numberOf(const Event& event)
@@ -49,9 +63,12 @@ inline int numberOf(const Event& event)
     return qRound(event.voltage() * 100.0);
 }
 
-inline QByteArray paragraphBytes(const Event& event)
+inline QByteArray paragraphLines(int first, int count)
 {
-    return JournalFormat::encode(JournalFormat::toHtml(event));
+    QByteArray lines;
+    for (const Event& e : numberedEvents(first, count))
+        lines += JournalFormat::encode(JournalFormat::toHtml(e)) + '\n';
+    return lines;
 }
 
 inline QByteArray readFile(const QString& path)
@@ -66,7 +83,40 @@ inline bool writeFile(const QString& path, const QByteArray& content)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
 }
 
-inline JournalFormat::ReadBack readBackFile(const QString& path, int keep = 1 << 30)
+inline QList<int> range(int first, int count)
 {
-    return JournalFormat::readBack(readFile(path), AlarmThresholds(), keep);
+    QList<int> numbers;
+    while (numbers.size() < count)
+        numbers << first + numbers.size();
+    return numbers;
+}
+
+inline JournalFormat::ReadBack readBackFile(const QString& path)
+{
+    return JournalFormat::readBack(readFile(path), AlarmThresholds(), 1 << 30);
+}
+
+inline QList<int> numbersIn(const QList<Event>& events)
+{
+    QList<int> numbers;
+    for (const Event& e : events)
+        numbers << numberOf(e);
+    return numbers;
+}
+
+inline QList<int> numbersIn(const QString& path)
+{
+    return numbersIn(readBackFile(path).events);
+}
+
+// Numbers in journal_bak.html, then journal.html. A rotation cut between its two steps
+// leaves both holding the same events; those count once.
+inline QList<int> numbersOnDisk(const QString& folder)
+{
+    QList<int> numbers = numbersIn(QDir(folder).filePath("journal_bak.html"));
+    const int inBackup = numbers.size();
+    for (int n : numbersIn(QDir(folder).filePath("journal.html")))
+        if (!numbers.mid(0, inBackup).contains(n))
+            numbers << n;
+    return numbers;
 }

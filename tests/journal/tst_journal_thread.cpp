@@ -4,9 +4,6 @@
 #include "JournalTestSupport.h"
 #include "core/Battery.h"
 #include "core/BatteryGroup.h"
-#include "journal/Journal.h"
-
-#include <QtTest>
 
 // Emits like the main window does and is connected the same way.
 class Emitter : public QObject
@@ -18,30 +15,10 @@ signals:
 
 namespace {
 
-struct Model
-{
-    AlarmThresholds thresholds;
-    BatteryGroup group{3};
-    QList<Battery*> batteries;
-    Model()
-    {
-        for (int i = 0; i < 4; ++i) {
-            batteries << new Battery(16 + i, 2, i);
-            batteries.last()->setThresholds(&thresholds);
-            group.addBattery(batteries.last());
-            batteries.last()->setVoltage(12.0);
-            batteries.last()->setTemperature(20.0);
-        }
-    }
-    ~Model() { qDeleteAll(batteries); }
-};
-
 bool isRunOfNumbers(const QList<Event>& events)
 {
-    for (int i = 1; i < events.size(); ++i)
-        if (numberOf(events[i]) != numberOf(events[i - 1]) + 1)
-            return false;
-    return true;
+    const QList<int> numbers = numbersIn(events);
+    return numbers.isEmpty() || numbers == range(numbers.first(), numbers.size());
 }
 
 } // namespace
@@ -52,31 +29,34 @@ class TestJournalThread : public QObject
 private slots:
     void eventsCarryTheValuesOfTheirMoment();
     void readingWhileTheJournalWrites();
-    void destructionWritesWhatWasHandedOver();
-    void keepsOnlyTheNewestInMemory();
+    void keepsTheNewestAndWritesAllAtTheEnd();
 };
 
 void TestJournalThread::eventsCarryTheValuesOfTheirMoment()
 {
     QTemporaryDir dir;
-    JournalSettings s;
-    Model model;
-    Journal journal(&s.settings, dir.path());
+    AlarmThresholds thresholds;
+    BatteryGroup group(3);
+    std::vector<std::unique_ptr<Battery>> batteries;
+    for (int i = 0; i < 4; ++i) {
+        batteries.push_back(std::make_unique<Battery>(16 + i, 2, i));
+        batteries.back()->setThresholds(&thresholds);
+        group.addBattery(batteries.back().get());
+        batteries.back()->setVoltage(12.0);
+        batteries.back()->setTemperature(20.0);
+    }
+    RunningJournal j(dir.path());
     Emitter emitter;
-    QVERIFY(QObject::connect(&emitter, SIGNAL(addJournalEvent(Battery*, bool, bool, bool)), &journal,
+    QVERIFY(QObject::connect(&emitter, SIGNAL(addJournalEvent(Battery*, bool, bool, bool)), j.journal.get(),
                              SLOT(addEvent(Battery*, bool, bool, bool)), Qt::DirectConnection));
-    EventCollector collector;
-    QObject::connect(&journal, &Journal::updateJournalWidget, &collector,
-                     &EventCollector::updateJournalWidget, Qt::QueuedConnection);
-
     const int count = 300;
     QList<double> voltages, deviations;
     for (int i = 0; i < count; ++i) {
-        Battery* battery = model.batteries[i % 4];
+        Battery* battery = batteries[size_t(i % 4)].get();
         battery->setVoltage(10.0 + i * 0.01);
         battery->setTemperature(15.0 + (i % 40) * 0.5);
         voltages << battery->voltage();
-        deviations << battery->voltage() - model.group.meanVoltage();
+        deviations << battery->voltage() - group.meanVoltage();
         emit emitter.addJournalEvent(battery, i % 2 == 0, i % 5 == 0, true);
         // The next reading arrives at once; the event already holds the previous one.
         battery->setVoltage(99.0);
@@ -84,91 +64,59 @@ void TestJournalThread::eventsCarryTheValuesOfTheirMoment()
         if (i % 3 == 0)
             QCoreApplication::processEvents();
     }
-    QTRY_COMPARE_WITH_TIMEOUT(collector.events.size(), count, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(j.shown.size(), count, 20000);
+    const JournalFormat::ReadBack back = readBackFile(j.journal->filePath());
+    QCOMPARE(back.events.size(), count);
     for (int i = 0; i < count; ++i) {
-        const Event& e = collector.events[i];
+        const Event& e = j.shown[i];
         QCOMPARE(e.voltage(), voltages[i]);
         QCOMPARE(e.voltDeviation(), deviations[i]);
-        QCOMPARE(e.mkpIndex(), i % 4);
-        QCOMPARE(e.msdIndex(), 2);
-        QCOMPARE(e.groupNumber(), 3);
+        QCOMPARE(QList<int>({e.msdIndex(), e.mkpIndex(), e.groupNumber()}), QList<int>({2, i % 4, 3}));
         QCOMPARE(e.isStarted(), i % 2 == 0);
         QCOMPARE(e.isConfirmed(), i % 5 == 0);
-    }
-    const JournalFormat::ReadBack back = readBackFile(journal.filePath());
-    QCOMPARE(back.events.size(), count);
-    for (int i = 0; i < count; ++i)
         QCOMPARE(back.events[i].voltage(), qRound(voltages[i] * 100) / 100.0);
+    }
 }
 
 void TestJournalThread::readingWhileTheJournalWrites()
 {
     QTemporaryDir dir;
-    JournalSettings s;
-    Journal journal(&s.settings, dir.path());
-    EventCollector collector;
-    QObject::connect(&journal, &Journal::updateJournalWidget, &collector,
-                     &EventCollector::updateJournalWidget, Qt::QueuedConnection);
+    RunningJournal j(dir.path());
     const int count = 2000;
-    int exports = 0;
     for (int i = 0; i < count; ++i) {
-        journal.enqueue(numberedEvent(i));
-        if (i % 25 == 0) {
-            const QList<Event> recent = journal.recentEvents(1024);
-            QVERIFY(isRunOfNumbers(recent));
-        }
-        if (i % 500 == 0) {
-            QVERIFY(journal.exportPdfTo(dir.filePath(QStringLiteral("export%1.pdf").arg(i)), 64));
-            ++exports;
-        }
+        j.journal->enqueue(numberedEvent(i));
+        if (i % 25 == 0)
+            QVERIFY(isRunOfNumbers(j.journal->recentEvents(1024)));
+        if (i % 500 == 0)
+            QVERIFY(j.journal->exportPdfTo(dir.filePath(QStringLiteral("export%1.pdf").arg(i)), 64));
     }
     // Reading the kept events goes on until the journal has written the last one.
     bool ordered = true;
-    const bool done = QTest::qWaitFor(
+    QVERIFY(QTest::qWaitFor(
         [&] {
-            ordered = ordered && isRunOfNumbers(journal.recentEvents(1024));
-            return collector.events.size() == count;
+            ordered = ordered && isRunOfNumbers(j.journal->recentEvents(1024));
+            return j.shown.size() == count;
         },
-        20000);
-    QVERIFY(done);
+        20000));
     QVERIFY(ordered);
-    QCOMPARE(exports, 4);
-    QVERIFY(isRunOfNumbers(collector.events));
-    QCOMPARE(numberOf(collector.events.last()), count - 1);
+    QCOMPARE(numbersIn(j.shown), range(0, count));
 }
 
-void TestJournalThread::destructionWritesWhatWasHandedOver()
+void TestJournalThread::keepsTheNewestAndWritesAllAtTheEnd()
 {
     QTemporaryDir dir;
-    JournalSettings s;
     {
-        Journal journal(&s.settings, dir.path());
-        for (int i = 0; i < 200; ++i)
-            journal.enqueue(numberedEvent(i));
+        RunningJournal j(dir.path(), 100.0);
+        const int count = Journal::eventsKept + 100;
+        QVERIFY(j.add(numberedEvents(0, count), false));
+        // Events not meant for the file stay out of it; the page and memory keep the newest.
+        QCOMPARE(numbersIn(j.journal->recentEvents(1 << 30)), range(100, Journal::eventsKept));
+        QCOMPARE(readBackFile(j.journal->filePath()).events.size(), 0);
+        // Handed over, never waited for: the journal's end writes them.
+        for (const Event& e : numberedEvents(count, 200))
+            j.journal->enqueue(e);
     }
-    const JournalFormat::ReadBack back = readBackFile(dir.filePath("journal.html"));
-    QCOMPARE(back.events.size(), 200);
-    QVERIFY(isRunOfNumbers(back.events));
-}
-
-void TestJournalThread::keepsOnlyTheNewestInMemory()
-{
-    QTemporaryDir dir;
-    JournalSettings s(100.0);
-    Journal journal(&s.settings, dir.path());
-    EventCollector collector;
-    QObject::connect(&journal, &Journal::updateJournalWidget, &collector,
-                     &EventCollector::updateJournalWidget, Qt::QueuedConnection);
-    const int count = Journal::eventsKept + 100;
-    for (int i = 0; i < count; ++i)
-        journal.enqueue(numberedEvent(i), false);
-    QTRY_COMPARE_WITH_TIMEOUT(collector.events.size(), count, 20000);
-    const QList<Event> kept = journal.recentEvents(1 << 30);
-    QCOMPARE(kept.size(), Journal::eventsKept);
-    QCOMPARE(numberOf(kept.first()), 100);
-    QCOMPARE(numberOf(kept.last()), count - 1);
-    // Events not meant for the file stay out of it.
-    QCOMPARE(readBackFile(journal.filePath()).events.size(), 0);
+    QCOMPARE(numbersIn(dir.filePath("journal.html")), range(Journal::eventsKept + 100, 200));
 }
 
 QTEST_MAIN(TestJournalThread)

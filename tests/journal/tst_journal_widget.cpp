@@ -1,23 +1,22 @@
-// The journal page as the operator uses it: rows, colours, the row limit, clearing,
-// copying, and the PDF export with its file name rule and failure report.
+// The journal page as the operator uses it (rows, colours, the row limit, clearing, copying,
+// the PDF export) and inside the main window.
+#include "../common/WindowInFolder.h"
 #include "JournalTestSupport.h"
+#include "app/MainWindowForm.h"
 #include "app/ProgramMode.h"
-#include "journal/Journal.h"
+#include "core/Battery.h"
 #include "journal/JournalWidget.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
-#include <QFontDatabase>
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QProcess>
-#include <QPushButton>
-#include <QStandardPaths>
+#include <QRegularExpression>
+#include <QStackedWidget>
 #include <QTableWidget>
 #include <QTimer>
-#include <QtTest>
-#include <functional>
 
 namespace {
 
@@ -25,74 +24,56 @@ namespace {
 struct Page
 {
     QTemporaryDir dir;
-    JournalSettings s{100.0};
-    std::unique_ptr<Journal> journal;
-    std::unique_ptr<JournalWidget> widget;
-
-    explicit Page(const QByteArray& journalFile = QByteArray())
+    bool fileWritten;
+    RunningJournal j;
+    JournalWidget widget;
+    QString chosen; // the name the save dialog answers
+    explicit Page(const QByteArray& file = QByteArray())
+        : fileWritten(file.isNull() || writeFile(dir.filePath("journal.html"), file)), j(dir.path(), 100.0),
+          widget(j.journal.get())
     {
-        if (!journalFile.isNull())
-            writeFile(dir.filePath("journal.html"), journalFile);
-        journal = std::make_unique<Journal>(&s.settings, dir.path());
-        widget = std::make_unique<JournalWidget>(journal.get());
-        QObject::connect(journal.get(), SIGNAL(updateJournalWidget(Event)), widget.get(),
-                         SLOT(updateJournalWidget(Event)), Qt::QueuedConnection);
+        QObject::connect(journal(), &Journal::updateJournalWidget, &widget,
+                         &JournalWidget::updateJournalWidget);
+        journal()->setFileNameChooser([this] { return chosen; });
     }
-    QTableWidget* table() const { return widget->table(); }
-    // Hands the events to the journal and waits until the page shows the last one.
-    bool add(const QList<Event>& events)
-    {
-        for (const Event& e : events)
-            journal->enqueue(e);
-        const QString last = events.isEmpty() ? QString() : QString::number(events.last().groupNumber());
-        return QTest::qWaitFor(
-            [&] {
-                const int rows = table()->rowCount();
-                return rows > 0 && journal->recentEvents(1).value(0) == events.last() &&
-                       table()->item(rows - 1, 0)->text() ==
-                           events.last().time().toString(QStringLiteral("HH:mm:ss yyyy-MM-dd "));
-            },
-            20000);
-    }
+    Journal* journal() { return j.journal.get(); }
+    bool add(const QList<Event>& events) { return j.add(events); }
+    QTableWidget* table() { return widget.table(); }
+    QString cell(int row, int column) { return table()->item(row, column)->text(); }
 };
 
-// Acts on the next message box that comes up, from inside its event loop, while it lives.
-class NextMessageBox
+// Answers the next message box from inside its event loop; `seen` holds its title, text
+// and icon.
+struct NextMessageBox
 {
-public:
-    explicit NextMessageBox(std::function<void(QMessageBox*)> act)
+    QTimer timer;
+    QString seen;
+    QStringList buttons;
+    explicit NextMessageBox(const QString& answer = QString())
     {
-        timer.setInterval(10);
-        QObject::connect(&timer, &QTimer::timeout, [this, act] {
+        QObject::connect(&timer, &QTimer::timeout, [this, answer] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (!box)
                 return;
             timer.stop();
-            seen = box->windowTitle() + QLatin1Char('|') + box->text();
-            act(box);
+            seen = box->windowTitle() + '|' + box->text() + '|' + QString::number(box->icon());
+            for (QAbstractButton* b : box->buttons())
+                buttons << b->text();
+            for (QAbstractButton* b : box->buttons())
+                if (b->text() == answer)
+                    return b->click();
+            box->reject();
         });
-        timer.start();
+        timer.start(10);
     }
-    QString seen; // title and text of the box, empty while none came up
-
-private:
-    QTimer timer;
 };
-
-QAbstractButton* buttonWithText(QMessageBox* box, const QString& text)
-{
-    for (QAbstractButton* button : box->buttons())
-        if (button->text() == text)
-            return button;
-    return nullptr;
-}
 
 QString pdfText(const QString& path)
 {
     QProcess process;
-    process.start(QStringLiteral("pdftotext"), {QStringLiteral("-enc"), QStringLiteral("UTF-8"), path, "-"});
+    process.start("pdftotext", {"-enc", "UTF-8", path, "-"});
     if (!process.waitForFinished(60000) || process.exitCode() != 0)
-        return QStringLiteral("<pdftotext failed>");
+        return "<pdftotext failed>";
     return QString::fromUtf8(process.readAllStandardOutput()).simplified();
 }
 
@@ -108,215 +89,139 @@ class TestJournalWidget : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void init() { modbusMode = false; }
-    void headers_data();
-    void headers();
-    void rowContents_data();
-    void rowContents();
-    void sameDigitsAsTheFile_data();
-    void sameDigitsAsTheFile();
+    void cleanup() { modbusMode = false; }
+    void rows_data();
+    void rows();
     void columnsShowTheirWholeText();
-    void colours_data();
-    void colours();
-    void rowLimitAndExportOfTheLast1024();
+    void rowLimitAndExport();
     void clear_data();
     void clear();
-    void exportAfterClear();
     void copy_data();
     void copy();
-    void otherKeysAreLeftToTheParent();
-    void fileNameRule_data();
-    void fileNameRule();
-    void cancelledDialogWritesNothing();
-    void failedExportIsReported();
-    void pdfHoldsTheParagraphs();
-    void filledWithTheNewestAtStart();
+    void exportFileName_data();
+    void exportFileName();
+    void inTheMainWindow();
 };
 
-void TestJournalWidget::initTestCase()
-{
-    // Without a font the PDF comes out without text, silently.
-    QVERIFY2(!QFontDatabase().families().isEmpty(), "no font found: install fonts-dejavu-core");
-    QVERIFY2(!QStandardPaths::findExecutable("pdftotext").isEmpty(),
-             "pdftotext missing: install poppler-utils");
-}
-
-void TestJournalWidget::headers_data()
-{
-    QTest::addColumn<bool>("modbus");
-    QTest::addColumn<QStringList>("headers");
-    const QStringList common = {"Время", "Группа", "", "Напряжение, B", "dU, B", "Температура, °C", "dT, °C"};
-    QStringList native = common, modbus = common;
-    native[2] = "МСД:МКП";
-    modbus[2] = "№ батареи";
-    QTest::newRow("native") << false << native;
-    QTest::newRow("modbus") << true << modbus;
-}
-
-void TestJournalWidget::headers()
-{
-    QFETCH(bool, modbus);
-    QFETCH(QStringList, headers);
-    modbusMode = modbus;
-    Page page;
-    QCOMPARE(page.table()->columnCount(), 7);
-    for (int c = 0; c < 7; ++c)
-        QCOMPARE(page.table()->horizontalHeaderItem(c)->text(), headers[c]);
-    // The voltage headers carry a Latin B.
-    QCOMPARE(page.table()->horizontalHeaderItem(3)->text().right(1).at(0).unicode(), ushort('B'));
-}
-
-void TestJournalWidget::rowContents_data()
+void TestJournalWidget::rows_data()
 {
     QTest::addColumn<Event>("event");
     QTest::addColumn<bool>("modbus");
-    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<QStringList>("texts"); // columns 1 to 6; the time is the same in all
+    QTest::addColumn<QString>("colours");   // backgrounds set
     const QDateTime t(QDate(2026, 12, 5), QTime(9, 2, 7));
     QTest::newRow("native") << Event(3, 4, 2, t, 24.8, 12.61, 1.3, -0.35, true, false, 1, 1) << false
-                            << QStringList{
-                                   "09:02:07 2026-12-05 ", "2", "3:5", "12,61", "-0,35", "24,8", "1,3"};
+                            << QStringList{"2", "3:5", "12,61", "-0,35", "24,8", "1,3"} << "";
     QTest::newRow("modbus number") << Event(2, 0, 1, t, 5.0, 2.0, -10.25, 0.0, false, true, 1, 1) << true
-                                   << QStringList{
-                                          "09:02:07 2026-12-05 ", "1", "17", "2,00", "0,00", " 5,0", "-10,3"};
+                                   << QStringList{"1", "17", "2,00", "0,00", " 5,0", "-10,3"} << "";
     QTest::newRow("last battery") << Event(15, 7, 6, t, 100.0, 13.999, 0.04, 1.5, true, true, 1, 1) << true
-                                  << QStringList{
-                                         "09:02:07 2026-12-05 ", "6", "128", "14,00", "1,50", "100,0", "0,0"};
-    QTest::newRow("row 12 native")
-        << Event(12, 7, 0, t, 20, 12, 0, 0, true, true, 1, 1) << false
-        << QStringList{"09:02:07 2026-12-05 ", "0", "12:8", "12,00", "0,00", "20,0", "0,0"};
+                                  << QStringList{"6", "128", "14,00", "1,50", "100,0", "0,0"} << "";
+    QTest::newRow("row 12 native") << Event(12, 7, 0, t, 20, 12, 0, 0, true, true, 1, 1) << false
+                                   << QStringList{"0", "12:8", "12,00", "0,00", "20,0", "0,0"} << "";
+    // Exact halves: the page and the file (and so the PDF) round them alike, away from zero.
+    QTest::newRow("positive halves") << Event(1, 2, 3, t, 24.25, 12.625, 2.25, 0.125, true, false, 1, 1)
+                                     << false << QStringList{"3", "1:3", "12,63", "0,13", "24,3", "2,3"}
+                                     << "";
+    QTest::newRow("negative halves") << Event(1, 2, 3, t, -5.25, 2.375, -2.25, -0.125, true, false, 1, 1)
+                                     << false << QStringList{"3", "1:3", "2,38", "-0,13", "-5,3", "-2,3"}
+                                     << "";
+    QTest::newRow("even neighbours") << Event(1, 2, 3, t, 0.75, 13.875, 10.25, -0.375, true, false, 1, 1)
+                                     << false << QStringList{"3", "1:3", "13,88", "-0,38", " 0,8", "10,3"}
+                                     << "";
+    QTest::newRow("no tie") << Event(1, 2, 3, t, 24.04, 12.344, -0.04, 0.004, true, false, 1, 1) << false
+                            << QStringList{"3", "1:3", "12,34", "0,00", "24,0", "-0,0"} << "";
+    // Deviation cells coloured by their states (temperature state, voltage state).
+    const auto states = [&](int tempState, int voltState) {
+        return Event(1, 1, 1, t, 20, 12, 1, 1, true, false, tempState, voltState);
+    };
+    const QStringList plain{"1", "1:2", "12,00", "1,00", "20,0", "1,0"};
+    QTest::newRow("voltage emergency") << states(1, 3) << false << plain << "4 #ff0000";
+    QTest::newRow("temperature warning") << states(2, 1) << false << plain << "6 #ffff00";
+    QTest::newRow("both") << states(3, 2) << false << plain << "4 #ffff00 6 #ff0000";
+    QTest::newRow("no data") << states(0, 0) << false << plain << "";
 }
 
-void TestJournalWidget::rowContents()
+void TestJournalWidget::rows()
 {
     QFETCH(Event, event);
     QFETCH(bool, modbus);
     QFETCH(QStringList, texts);
+    QFETCH(QString, colours);
+    modbusMode = !modbus;
     Page page;
     modbusMode = modbus; // the mode of the moment the row is added
-    page.widget->updateJournalWidget(event);
+    page.widget.updateJournalWidget(event);
     QCOMPARE(page.table()->rowCount(), 1);
-    for (int c = 0; c < 7; ++c)
-        QCOMPARE(page.table()->item(0, c)->text(), texts[c]);
-}
-
-void TestJournalWidget::sameDigitsAsTheFile_data()
-{
-    // Exact halves: the page and the file (and so the PDF) round them alike, away from zero.
-    QTest::addColumn<double>("voltage");
-    QTest::addColumn<double>("dU");
-    QTest::addColumn<double>("temperature");
-    QTest::addColumn<double>("dT");
-    QTest::addColumn<QStringList>("texts"); // columns 3 to 6 on the page
-    QTest::newRow("positive halves") << 12.625 << 0.125 << 24.25 << 2.25
-                                     << QStringList{"12,63", "0,13", "24,3", "2,3"};
-    QTest::newRow("negative halves") << 2.375 << -0.125 << -5.25 << -2.25
-                                     << QStringList{"2,38", "-0,13", "-5,3", "-2,3"};
-    QTest::newRow("even neighbours") << 13.875 << -0.375 << 0.75 << 10.25
-                                     << QStringList{"13,88", "-0,38", " 0,8", "10,3"};
-    QTest::newRow("no tie") << 12.344 << 0.004 << 24.04 << -0.04
-                            << QStringList{"12,34", "0,00", "24,0", "-0,0"};
-}
-
-void TestJournalWidget::sameDigitsAsTheFile()
-{
-    QFETCH(double, voltage);
-    QFETCH(double, dU);
-    QFETCH(double, temperature);
-    QFETCH(double, dT);
-    QFETCH(QStringList, texts);
-    const Event e(1, 2, 3, QDateTime(QDate(2026, 1, 2), QTime(0, 55, 28)), temperature, voltage, dT, dU, true,
-                  false, 2, 2);
-    Page page;
-    page.widget->updateJournalWidget(e);
-    QStringList shown;
-    for (int c = 3; c <= 6; ++c)
-        shown << page.table()->item(0, c)->text();
-    QCOMPARE(shown, texts);
+    QStringList shown, coloured;
+    for (int c = 0; c < 7; ++c) {
+        shown << page.cell(0, c);
+        const QBrush brush = page.table()->item(0, c)->background();
+        if (brush.style() != Qt::NoBrush)
+            coloured << QString::number(c) << brush.color().name();
+    }
+    QCOMPARE(shown, QStringList{"09:02:07 2026-12-05 "} + texts);
+    QCOMPARE(coloured.join(' '), colours);
+    // The same digits as the file.
     const QRegularExpressionMatch file =
         QRegularExpression(" (\\S+) В \\((\\S+) В\\) (\\S+) С \\((\\S+) С\\) ")
-            .match(JournalFormat::toHtml(e));
-    QVERIFY(file.hasMatch());
+            .match(JournalFormat::toHtml(event));
     for (int i = 0; i < 4; ++i)
-        QCOMPARE(shown[i].trimmed().replace(',', '.'), file.captured(i + 1));
+        QCOMPARE(shown[i + 3].trimmed().replace(',', '.'), file.captured(i + 1));
+    // Headers follow the mode the page is made in; the voltage ones carry a Latin B.
+    JournalWidget fresh(page.journal());
+    QStringList headers;
+    for (int c = 0; c < fresh.table()->columnCount(); ++c)
+        headers << fresh.table()->horizontalHeaderItem(c)->text();
+    QCOMPARE(headers, QStringList({"Время", "Группа", modbus ? "№ батареи" : "МСД:МКП", "Напряжение, B",
+                                   "dU, B", "Температура, °C", "dT, °C"}));
 }
 
 void TestJournalWidget::columnsShowTheirWholeText()
 {
     Page page;
     for (double dT : {2.25, -12.5})
-        page.widget->updateJournalWidget(Event(15, 7, 6, QDateTime(QDate(2026, 12, 25), QTime(0, 55, 28)),
-                                               -25.5, 13.125, dT, -1.5, true, false, 3, 3));
-    page.widget->resize(827, 434);
-    page.widget->show();
-    QVERIFY(QTest::qWaitForWindowExposed(page.widget.get()));
-    QTableWidget* table = page.table();
-    QHeaderView* header = table->horizontalHeader();
-    const int headerMargin = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
-    for (int c = 0; c < table->columnCount(); ++c) {
-        int wanted = QFontMetrics(header->font()).horizontalAdvance(table->horizontalHeaderItem(c)->text()) +
-                     headerMargin;
-        for (int r = 0; r < table->rowCount(); ++r)
-            wanted =
-                qMax(wanted, QFontMetrics(table->font()).horizontalAdvance(table->item(r, c)->text()) + 6);
-        QVERIFY2(table->columnWidth(c) >= wanted,
-                 qPrintable(QString("column %1: %2 < %3").arg(c).arg(table->columnWidth(c)).arg(wanted)));
+        page.widget.updateJournalWidget(Event(15, 7, 6, QDateTime(QDate(2026, 12, 25), QTime(0, 55, 28)),
+                                              -25.5, 13.125, dT, -1.5, true, false, 3, 3));
+    page.widget.resize(827, 434);
+    page.widget.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page.widget));
+    QHeaderView* header = page.table()->horizontalHeader();
+    const int margin = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+    for (int c = 0; c < page.table()->columnCount(); ++c) {
+        int wanted =
+            header->fontMetrics().horizontalAdvance(page.table()->horizontalHeaderItem(c)->text()) + margin;
+        for (int r = 0; r < page.table()->rowCount(); ++r)
+            wanted = qMax(wanted, page.table()->fontMetrics().horizontalAdvance(page.cell(r, c)) + 6);
+        QVERIFY2(page.table()->columnWidth(c) >= wanted, qPrintable(QString("column %1").arg(c)));
     }
 }
 
-void TestJournalWidget::colours_data()
+void TestJournalWidget::rowLimitAndExport()
 {
-    QTest::addColumn<int>("voltState");
-    QTest::addColumn<int>("tempState");
-    QTest::addColumn<QColor>("dU");
-    QTest::addColumn<QColor>("dT");
-    const QColor none; // no background set
-    QTest::newRow("normal") << 1 << 1 << none << none;
-    QTest::newRow("voltage emergency") << 3 << 1 << QColor(Qt::red) << none;
-    QTest::newRow("temperature warning") << 1 << 2 << none << QColor(Qt::yellow);
-    QTest::newRow("both") << 2 << 3 << QColor(Qt::yellow) << QColor(Qt::red);
-    QTest::newRow("no data") << 0 << 0 << none << none;
-}
-
-void TestJournalWidget::colours()
-{
-    QFETCH(int, voltState);
-    QFETCH(int, tempState);
-    QFETCH(QColor, dU);
-    QFETCH(QColor, dT);
+    const QList<Event> events = numberedEvents(0, 1025);
     Page page;
-    page.widget->updateJournalWidget(
-        Event(1, 1, 1, QDateTime::currentDateTime(), 20, 12, 1, 1, true, false, tempState, voltState));
-    const auto colourOf = [&](int column) {
-        const QBrush brush = page.table()->item(0, column)->background();
-        return brush.style() == Qt::NoBrush ? QColor() : brush.color();
-    };
-    QCOMPARE(colourOf(4), dU);
-    QCOMPARE(colourOf(6), dT);
-    for (int column : {0, 1, 2, 3, 5})
-        QCOMPARE(colourOf(column), QColor());
-}
-
-void TestJournalWidget::rowLimitAndExportOfTheLast1024()
-{
-    Page page;
-    QList<Event> events;
-    for (int i = 0; i < 1025; ++i)
-        events << numberedEvent(i);
     QVERIFY(page.add(events));
     QCOMPARE(page.table()->rowCount(), 1024);
     // The first event went, the second is now on top.
-    QCOMPARE(page.table()->item(0, 0)->text(), events[1].time().toString("HH:mm:ss yyyy-MM-dd "));
-    QCOMPARE(page.table()->item(1023, 0)->text(), events[1024].time().toString("HH:mm:ss yyyy-MM-dd "));
-
-    const QString pdf = page.dir.filePath("all.pdf");
-    page.journal->setFileNameChooser([&] { return pdf; });
-    page.widget->on_pb_save_clicked();
-    const QString text = pdfText(pdf);
+    QCOMPARE(page.cell(0, 0), events[1].time().toString("HH:mm:ss yyyy-MM-dd "));
+    QCOMPARE(page.cell(1023, 0), events[1024].time().toString("HH:mm:ss yyyy-MM-dd "));
+    page.chosen = page.dir.filePath("all.pdf");
+    page.widget.on_pb_save_clicked();
+    const QString text = pdfText(page.chosen);
     QCOMPARE(text.count("Группа"), 1024);
     QVERIFY(!text.contains(pdfLine(events[0])));
-    QVERIFY(text.contains(pdfLine(events[1])));
-    QVERIFY(text.contains(pdfLine(events[1024])));
+    QVERIFY(text.indexOf(pdfLine(events[1])) >= 0);
+    QVERIFY(text.indexOf(pdfLine(events[1])) < text.indexOf(pdfLine(events[1024])));
+    QProcess info; // A4 portrait, in points
+    info.start("pdfinfo", {page.chosen});
+    QVERIFY(info.waitForFinished(30000));
+    QVERIFY(QString::fromUtf8(info.readAllStandardOutput())
+                .contains(QRegularExpression("Page size: +595(\\.\\d+)? x 84[12](\\.\\d+)? pts \\(A4\\)")));
+    // At start the page shows the newest the file holds.
+    Page again(readFile(page.journal()->filePath()));
+    QCOMPARE(again.table()->rowCount(), 1024);
+    QCOMPARE(again.cell(1023, 3), QString("10,24"));
+    QCOMPARE(again.cell(0, 0), page.cell(0, 0));
 }
 
 void TestJournalWidget::clear_data()
@@ -333,54 +238,27 @@ void TestJournalWidget::clear()
     QFETCH(QString, answer);
     QFETCH(int, rows);
     Page page;
-    QVERIFY(page.add({numberedEvent(1), numberedEvent(2), numberedEvent(3)}));
-    const QByteArray fileBefore = readFile(page.journal->filePath());
-    QStringList buttons;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    NextMessageBox box([&](QMessageBox* box) {
-        icon = box->icon();
-        for (QAbstractButton* b : box->buttons())
-            buttons << b->text();
-        if (answer.isEmpty())
-            box->reject();
-        else
-            buttonWithText(box, answer)->click();
-    });
-    page.widget->on_pb_clear_clicked();
-    QCOMPARE(box.seen, QString("Очистка|Очистить?"));
-    QCOMPARE(icon, QMessageBox::Question);
-    buttons.sort();
-    QCOMPARE(buttons, QStringList({"Да", "Нет"}));
+    QVERIFY(page.add(numberedEvents(1, 3)));
+    const QByteArray fileBefore = readFile(page.journal()->filePath());
+    {
+        NextMessageBox box(answer);
+        page.widget.on_pb_clear_clicked();
+        QCOMPARE(box.seen, QString("Очистка|Очистить?|%1").arg(QMessageBox::Question));
+        box.buttons.sort();
+        QCOMPARE(box.buttons, QStringList({"Да", "Нет"}));
+    }
     QCOMPARE(page.table()->rowCount(), rows);
     // Only the table: the journal and its file keep everything.
-    QCOMPARE(page.journal->recentEvents(100).size(), 3);
-    QCOMPARE(readFile(page.journal->filePath()), fileBefore);
-}
-
-void TestJournalWidget::exportAfterClear()
-{
-    Page page;
-    QVERIFY(page.add({numberedEvent(1), numberedEvent(2)}));
-    {
-        NextMessageBox yes([](QMessageBox* box) { buttonWithText(box, "Да")->click(); });
-        page.widget->on_pb_clear_clicked();
+    QCOMPARE(page.journal()->recentEvents(100).size(), 3);
+    QCOMPARE(readFile(page.journal()->filePath()), fileBefore);
+    // The export holds what the page shows.
+    for (int more = 0; more < 2; ++more) {
+        page.chosen = page.dir.filePath(QString("%1.pdf").arg(more));
+        page.widget.on_pb_save_clicked();
+        QCOMPARE(pdfText(page.chosen).count("Группа"), rows + more);
+        QVERIFY(page.add({numberedEvent(4)}));
     }
-    QCOMPARE(page.table()->rowCount(), 0);
-
-    QString name = page.dir.filePath("empty.pdf");
-    page.journal->setFileNameChooser([&] { return name; });
-    page.widget->on_pb_save_clicked();
-    QVERIFY(QFile::exists(name));
-    QVERIFY(!pdfText(name).contains("Группа"));
-
-    const Event next = numberedEvent(3);
-    QVERIFY(page.add({next}));
-    QCOMPARE(page.table()->rowCount(), 1);
-    name = page.dir.filePath("one.pdf");
-    page.widget->on_pb_save_clicked();
-    const QString text = pdfText(name);
-    QCOMPARE(text.count("Группа"), 1);
-    QVERIFY(text.contains(pdfLine(next)));
+    QVERIFY(pdfText(page.chosen).contains(pdfLine(numberedEvent(4))));
 }
 
 void TestJournalWidget::copy_data()
@@ -394,142 +272,113 @@ void TestJournalWidget::copy()
 {
     QFETCH(bool, tableHasFocus);
     Page page;
-    QVERIFY(page.add({numberedEvent(1), numberedEvent(2)}));
+    QVERIFY(page.add(numberedEvents(1, 2)));
     QTableWidget* table = page.table();
     table->clearSelection();
     table->setSelectionMode(QAbstractItemView::MultiSelection);
-    table->item(1, 3)->setSelected(true);
-    table->item(0, 0)->setSelected(true);
-    table->item(0, 2)->setSelected(true);
-    const QString expected =
-        table->item(0, 0)->text() + '\t' + table->item(0, 2)->text() + '\n' + table->item(1, 3)->text();
-
+    for (const auto& [r, c] : {std::pair(1, 3), std::pair(0, 0), std::pair(0, 2)})
+        table->item(r, c)->setSelected(true);
     QApplication::clipboard()->setText("before");
-    page.widget->show();
-    QVERIFY(QTest::qWaitForWindowExposed(page.widget.get()));
-    QWidget* target = tableHasFocus ? static_cast<QWidget*>(table) : page.widget.get();
-    QTest::keySequence(target, QKeySequence(QKeySequence::Copy));
-    QCOMPARE(QApplication::clipboard()->text(), expected);
-
+    page.widget.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page.widget));
+    QWidget* target = tableHasFocus ? static_cast<QWidget*>(table) : &page.widget;
+    QTest::keySequence(target, QKeySequence::Copy);
+    QCOMPARE(QApplication::clipboard()->text(),
+             page.cell(0, 0) + '\t' + page.cell(0, 2) + '\n' + page.cell(1, 3));
     table->clearSelection();
-    QTest::keySequence(target, QKeySequence(QKeySequence::Copy));
+    QTest::keySequence(target, QKeySequence::Copy);
     QCOMPARE(QApplication::clipboard()->text(), QString());
-}
-
-void TestJournalWidget::otherKeysAreLeftToTheParent()
-{
-    Page page;
+    // Other keys are left to the parent.
     QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::ControlModifier, "a");
-    press.accept();
-    QApplication::sendEvent(page.widget.get(), &press);
+    QApplication::sendEvent(&page.widget, &press);
     QVERIFY(!press.isAccepted());
 }
 
-void TestJournalWidget::fileNameRule_data()
+void TestJournalWidget::exportFileName_data()
 {
-    QTest::addColumn<QString>("chosen");
-    QTest::addColumn<QString>("written");
-    QTest::newRow("no suffix") << "report"
-                               << "report.pdf";
-    QTest::newRow("upper-case suffix") << "report.PDF"
-                                       << "report.PDF.pdf";
-    QTest::newRow("pdf suffix") << "report.pdf"
-                                << "report.pdf";
-    QTest::newRow("other suffix") << "report.txt"
-                                  << "report.txt.pdf";
-    QTest::newRow("only the suffix") << ".pdf"
-                                     << ".pdf.pdf";
-    QTest::newRow("dotted folder") << "v1.pdf.d/report"
-                                   << "v1.pdf.d/report.pdf";
+    QTest::addColumn<QString>("chosen");  // in the page's folder; empty: the dialog was cancelled
+    QTest::addColumn<QString>("written"); // empty: nothing
+    QTest::addColumn<bool>("reported");
+    const QStringList names{"report",         "report.pdf",      "report.PDF",
+                            "report.PDF.pdf", "report.pdf",      "report.pdf",
+                            "report.txt",     "report.txt.pdf",  ".pdf",
+                            ".pdf.pdf",       "v1.pdf.d/report", "v1.pdf.d/report.pdf"}; // chosen, written
+    for (int i = 0; i < names.size(); i += 2)
+        QTest::newRow(qPrintable(names[i])) << names[i] << names[i + 1] << false;
+    QTest::newRow("cancelled") << ""
+                               << "" << false;
+    QTest::newRow("missing folder") << "missing/folder/report.pdf"
+                                    << "" << true;
+    QTest::newRow("a folder in the way stays") << "occupied.pdf"
+                                               << "" << true;
 }
 
-void TestJournalWidget::fileNameRule()
+void TestJournalWidget::exportFileName()
 {
     QFETCH(QString, chosen);
     QFETCH(QString, written);
+    QFETCH(bool, reported);
     Page page;
-    QDir(page.dir.path()).mkdir("v1.pdf.d");
+    QDir folder(page.dir.path());
+    QVERIFY(folder.mkdir("v1.pdf.d") && folder.mkdir("occupied.pdf"));
     QVERIFY(page.add({numberedEvent(5)}));
-    page.journal->setFileNameChooser([&] { return page.dir.filePath(chosen); });
-    NextMessageBox box([](QMessageBox* box) { box->accept(); });
-    page.widget->on_pb_save_clicked();
-    QVERIFY2(box.seen.isEmpty(), qPrintable(box.seen)); // a written file is not reported
-    QVERIFY(QFile::exists(page.dir.filePath(written)));
-    QVERIFY(readFile(page.dir.filePath(written)).startsWith("%PDF-"));
-    if (chosen != written)
-        QVERIFY(!QFile::exists(page.dir.filePath(chosen)));
-    QCOMPARE(QDir(page.dir.path()).entryList({"*.part"}), QStringList());
-}
-
-void TestJournalWidget::cancelledDialogWritesNothing()
-{
-    Page page;
-    QVERIFY(page.add({numberedEvent(5)}));
-    const QStringList before = QDir(page.dir.path()).entryList(QDir::Files);
+    const QStringList before = folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    page.chosen = chosen.isEmpty() ? QString() : folder.filePath(chosen);
     const QString previous = QDir::currentPath();
-    QDir::setCurrent(page.dir.path());
-    page.journal->setFileNameChooser([] { return QString(); });
-    page.widget->on_pb_save_clicked();
+    QDir::setCurrent(folder.path());
+    NextMessageBox box;
+    page.widget.on_pb_save_clicked();
     QDir::setCurrent(previous);
-    QCOMPARE(QDir(page.dir.path()).entryList(QDir::Files), before);
-    QVERIFY(!QFile::exists(page.dir.filePath(".pdf")));
+    QCOMPARE(box.seen, reported ? QString("Ошибка!|Не удалось сохранить файл %1|%2")
+                                      .arg(page.chosen)
+                                      .arg(QMessageBox::Information)
+                                : QString());
+    QStringList after = folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    if (!written.isEmpty() && !written.contains('/'))
+        QVERIFY(after.removeOne(written));
+    QCOMPARE(after, before); // nothing else, no parts left behind
+    QVERIFY(QFileInfo(folder.filePath("occupied.pdf")).isDir());
+    if (!written.isEmpty())
+        QVERIFY(readFile(folder.filePath(written)).startsWith("%PDF-"));
 }
 
-void TestJournalWidget::failedExportIsReported()
+void TestJournalWidget::inTheMainWindow()
 {
-    Page page;
-    QVERIFY(page.add({numberedEvent(5)}));
-    // An existing export stays as it was when the new one cannot be written.
-    const QString occupied = page.dir.filePath("occupied.pdf");
-    QDir(page.dir.path()).mkdir("occupied.pdf");
-    for (const QString& target : {page.dir.filePath("missing/folder/report.pdf"), occupied}) {
-        page.journal->setFileNameChooser([&] { return target; });
-        NextMessageBox box([](QMessageBox* box) { box->accept(); });
-        page.widget->on_pb_save_clicked();
-        QCOMPARE(box.seen, "Ошибка!|Не удалось сохранить файл " + target);
+    WindowInFolder w(QByteArray(), {{"journal.html", kHead + paragraphLines(0, 5) + kTail}});
+    QStackedWidget* stack = w.window->form()->stacked_widget;
+    QCOMPARE(stack->widget(0), static_cast<QWidget*>(w.window->form()->mkp_scroll));
+    QCOMPARE(stack->widget(1), static_cast<QWidget*>(w.window->form()->deriv_container_scroll));
+    QCOMPARE(stack->currentIndex(), 0);
+    auto* page = qobject_cast<JournalWidget*>(stack->widget(2));
+    QVERIFY(page);
+    QCOMPARE(page->table()->rowCount(), 5); // what was read back
+    QCOMPARE(page->table()->item(4, 3)->text(), QString("0,04"));
+
+    Battery* battery = w.window->rows()[3][4];
+    battery->setVoltage(12.61);
+    battery->setTemperature(24.8);
+    emit w.window->addJournalEvent(battery, true, false, true);
+    // The next reading is already there when the journal's thread gets to work.
+    battery->setVoltage(1.0);
+    emit w.window->addJournalEvent(battery, false, true, false); // shown, not written
+    QTRY_COMPARE(page->table()->rowCount(), 7);
+    QCOMPARE(page->table()->item(5, 2)->text(), QString("3:5"));
+    QCOMPARE(page->table()->item(5, 3)->text(), QString("12,61"));
+    QCOMPARE(page->table()->item(6, 3)->text(), QString("1,00"));
+
+    battery = w.window->rows()[0][0];
+    for (int i = 0; i < 50; ++i) {
+        battery->setVoltage(i / 100.0);
+        emit w.window->addJournalEvent(battery, true, false, true);
     }
-    QVERIFY(QFileInfo(occupied).isDir());
-    QVERIFY(!QFile::exists(page.dir.filePath("missing")));
-}
-
-void TestJournalWidget::pdfHoldsTheParagraphs()
-{
-    Page page;
-    const QDateTime t(QDate(2026, 12, 5), QTime(14, 2, 7));
-    const QList<Event> events = {Event(3, 4, 2, t, 24.8, 12.61, 1.3, -0.35, true, false, 1, 1),
-                                 Event(12, 7, 0, t.addSecs(5), -3.0, 1.5, -7.26, 2.0, false, true, 3, 3)};
-    QVERIFY(page.add(events));
-    const QString pdf = page.dir.filePath("journal.pdf");
-    QVERIFY(page.journal->exportPdfTo(pdf, 2));
-    const QString text = pdfText(pdf);
-    QVERIFY2(text.contains(
-                 "Группа 2 МСД 03 : МКП 05 Начало 14:02:07 05/12/2026 12.61 В (-0.35 В) 24.8 С (1.3 С) Не "
-                 "подтверждено"),
-             qPrintable(text));
-    QVERIFY2(
-        text.contains("Группа 0 МСД 12 : МКП 08 Конец 14:02:12 05/12/2026 1.50 В (2.00 В) -3.0 С (-7.3 С) "
-                      "Подтверждено"),
-        qPrintable(text));
-    QVERIFY(text.indexOf("Группа 2") < text.indexOf("Группа 0"));
-    // A4 portrait, in points.
-    QProcess info;
-    info.start("pdfinfo", {pdf});
-    QVERIFY(info.waitForFinished(30000));
-    const QString pageInfo = QString::fromUtf8(info.readAllStandardOutput());
-    QVERIFY2(
-        pageInfo.contains(QRegularExpression("Page size: +595(\\.\\d+)? x 84[12](\\.\\d+)? pts \\(A4\\)")),
-        qPrintable(pageInfo));
-}
-
-void TestJournalWidget::filledWithTheNewestAtStart()
-{
-    QByteArray file = "<html>\n<body>\n";
-    for (int i = 0; i < 1030; ++i)
-        file += paragraphBytes(numberedEvent(i)) + '\n';
-    Page page(file + JournalFormat::closingTags);
-    QCOMPARE(page.table()->rowCount(), 1024);
-    QCOMPARE(page.table()->item(0, 0)->text(), numberedEvent(6).time().toString("HH:mm:ss yyyy-MM-dd "));
-    QCOMPARE(page.table()->item(1023, 3)->text(), QString("10,29"));
+    MainWindow::instance = nullptr;
+    w.window.reset(); // no event loop ran: the window's end must still write all 50
+    const JournalFormat::ReadBack back = readBackFile(w.dir.filePath("journal.html"));
+    QCOMPARE(back.events.size(), 56);
+    const Event& e = back.events[5];
+    QCOMPARE(QList<double>({e.voltage(), e.temperature(), back.events.last().voltage()}),
+             QList<double>({12.61, 24.8, 0.49}));
+    QVERIFY(e.msdIndex() == 3 && e.mkpIndex() == 4 && e.isStarted());
 }
 
 QTEST_MAIN(TestJournalWidget)
