@@ -2,6 +2,7 @@
 // worked out on the fly; expiry by an injected clock; the choice of resolution; a damaged file
 // set aside; a full disk; a recorder killed at random moments (this program as its child); CSV.
 #include "../common/FileSizeLimit.h"
+#include "../common/HistorySupport.h"
 #include "history/HistoryCsv.h"
 #include "history/HistoryQuery.h"
 #include "history/HistoryRecorder.h"
@@ -24,50 +25,6 @@ Q_DECLARE_METATYPE(HistoryResolution)
 namespace {
 
 const char kChildFlag[] = "--recorder-child";
-
-qint64 utc(const char* text)
-{
-    return QDateTime::fromString(text, Qt::ISODate).toMSecsSinceEpoch(); // the text ends in Z
-}
-
-// Readings that follow from the time and the battery alone, so a reader can tell what any
-// sweep held.
-double voltageAt(qint64 msecs, int battery)
-{
-    return 12.0 + 0.001 * double((msecs / 3000 + battery * 7) % 1500);
-}
-
-HistoryReading usualReading(qint64 msecs, int battery)
-{
-    return {battery, voltageAt(msecs, battery), 20.0 + 0.1 * double((msecs / 3000 + battery) % 90), false};
-}
-
-HistorySweep makeSweep(qint64 msecs, const std::function<HistoryReading(qint64, int)>& reading = usualReading)
-{
-    HistorySweep s{msecs, {}};
-    for (int b = 0; b < 128; ++b)
-        s.readings.append(reading(msecs, b));
-    return s;
-}
-
-// Short waits and small steps, so the roll-up and expiry run through quickly.
-HistoryRecorder::Options quickOptions()
-{
-    HistoryRecorder::Options o;
-    o.retryMs = 200;
-    o.idleMs = 20;
-    o.rollupRowsPerStep = 50;
-    o.deletesPerStep = 40;
-    return o;
-}
-
-bool recordAll(HistoryRecorder& recorder, const QVector<HistorySweep>& sweeps)
-{
-    for (int i = 0; i < sweeps.size(); ++i)
-        if (recorder.record(sweeps[i]), i % 500 == 499 && !recorder.waitUntilWritten(30000))
-            return false; // in bursts the queue holds
-    return recorder.waitUntilWritten(30000) && recorder.waitUntilIdle(30000);
-}
 
 // Runs SQL on a connection of the test's own; returns the first value of the last statement.
 QString sql(const QString& path, const QStringList& statements)

@@ -1,7 +1,7 @@
 // The history window over a real history file: three hours of a group of eight with one
 // battery drifting upwards, one battery silent for twenty minutes and the whole line silent
 // for a quarter of an hour. The tests read the figures behind the plots.
-#include "../history/HistoryTestSupport.h"
+#include "../common/HistorySupport.h"
 #include "widgets/HistoryPlot.h"
 #include "widgets/HistoryWindow.h"
 
