@@ -1,15 +1,14 @@
 // Alarm evaluation over scripted native sweeps: which journal events and sounds each
 // sweep and each confirmation raises, in order.
 #include "../common/PulseServer.h"
+#include "../common/WindowInFolder.h"
 #include "app/MainWindow.h"
 #include "core/AudioSignals.h"
 #include "core/Battery.h"
 #include "widgets/MKPWidget.h"
 
 #include <QApplication>
-#include <QTemporaryDir>
 #include <QtTest>
-#include <memory>
 
 namespace {
 PulseServer pulse;
@@ -21,14 +20,13 @@ bool pulseUp = false;
 // warning (4.375), +8 °C an emergency (7.0).
 QByteArray settingsXml(bool warningSound, bool crashSound)
 {
-    QByteArray xml = "<!DOCTYPE settings>\n<settings>\n";
-    xml += " <warning_alarm>" + QByteArray(warningSound ? "true" : "false") + "</warning_alarm>\n";
+    QByteArray xml = " <warning_alarm>" + QByteArray(warningSound ? "true" : "false") + "</warning_alarm>\n";
     xml += " <emergency_alarm>" + QByteArray(crashSound ? "true" : "false") + "</emergency_alarm>\n";
     for (int p = 0; p < 8; ++p) {
         xml += QString(" <group_id msd=\"0\" mkp=\"%1\">1</group_id>\n").arg(p).toUtf8();
         xml += QString(" <group_id msd=\"1\" mkp=\"%1\">2</group_id>\n").arg(p).toUtf8();
     }
-    return xml + "</settings>\n";
+    return settingsWith(xml);
 }
 
 // A sweep from a script such as "v0=14 t3=33 x1": battery 0 at 14 V, battery 3 at 33 °C,
@@ -120,27 +118,19 @@ void TestAlarms::scripts()
     QFETCH(QString, expected);
     QFETCH(bool, needsPlayer);
 
-    QTemporaryDir dir;
-    QFile f(dir.filePath("settings.xml"));
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(settingsXml(warningSound, crashSound));
-    f.close();
-    const QString previous = QDir::currentPath();
-    QDir::setCurrent(dir.path());
-    auto window = std::make_unique<MainWindow>();
-    QDir::setCurrent(previous);
+    WindowInFolder folder(settingsXml(warningSound, crashSound));
+    MainWindow* window = folder.window.get();
     if (needsPlayer && !window->soundPlayer()->hasOutput())
         QSKIP(qPrintable("needs an audio server: " + pulse.problem));
 
     QStringList seen;
-    connect(window.get(), &MainWindow::addJournalEvent,
-            [&](Battery* b, bool started, bool confirmed, bool save) {
-                QVERIFY(save);
-                seen << QString("J%1%2%3").arg(b->id()).arg(started ? "s" : "e").arg(confirmed ? "c" : "");
-            });
-    connect(window.get(), &MainWindow::startWarningSound, [&] { seen << "W"; });
-    connect(window.get(), &MainWindow::startCrashSound, [&] { seen << "C"; });
-    connect(window.get(), &MainWindow::stopSounds, [&] { seen << "S"; });
+    connect(window, &MainWindow::addJournalEvent, [&](Battery* b, bool started, bool confirmed, bool save) {
+        QVERIFY(save);
+        seen << QString("J%1%2%3").arg(b->id()).arg(started ? "s" : "e").arg(confirmed ? "c" : "");
+    });
+    connect(window, &MainWindow::startWarningSound, [&] { seen << "W"; });
+    connect(window, &MainWindow::startCrashSound, [&] { seen << "C"; });
+    connect(window, &MainWindow::stopSounds, [&] { seen << "S"; });
 
     window->setNativeRunning(true);
     for (const QString& step : steps.split('|')) {
@@ -159,36 +149,24 @@ void TestAlarms::scripts()
 
 void TestAlarms::stoppedExchangeIgnoresSweeps()
 {
-    QTemporaryDir dir;
-    const QString previous = QDir::currentPath();
-    QDir::setCurrent(dir.path());
-    MainWindow window;
-    QDir::setCurrent(previous);
-    window.dataArrivedHandler(sweepFrom("v0=14"));
-    QCOMPARE(window.rows()[0][0]->voltage(), 0.0);
-    QCOMPARE(window.rows()[0][0]->state(), 0);
+    WindowInFolder folder;
+    folder->dataArrivedHandler(sweepFrom("v0=14"));
+    QCOMPARE(folder.battery(0)->voltage(), 0.0);
+    QCOMPARE(folder.battery(0)->state(), 0);
 }
 
 void TestAlarms::confirmedTileStopsPulsing()
 {
-    QTemporaryDir dir;
-    QFile f(dir.filePath("settings.xml"));
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(settingsXml(true, true));
-    f.close();
-    const QString previous = QDir::currentPath();
-    QDir::setCurrent(dir.path());
-    MainWindow window;
-    QDir::setCurrent(previous);
-    window.setNativeRunning(true);
-    window.dataArrivedHandler(sweepFrom("v0=14"));
-    MKPWidget* tile = window.rows()[0][0]->widget();
+    WindowInFolder folder(settingsXml(true, true));
+    folder->setNativeRunning(true);
+    folder->dataArrivedHandler(sweepFrom("v0=14"));
+    MKPWidget* tile = folder.battery(0)->widget();
     QCOMPARE(tile->currentPicture(), MKPWidget::Picture::RedAnimation);
-    window.on_pb_confirm_crashes_clicked();
+    folder->on_pb_confirm_crashes_clicked();
     QCOMPARE(tile->currentPicture(), MKPWidget::Picture::Red);
-    window.cleanBatteriesState();
+    folder->cleanBatteriesState();
     QCOMPARE(tile->currentPicture(), MKPWidget::Picture::Grey);
-    QCOMPARE(window.rows()[0][0]->voltage(), 14.0); // only the states are cleared
+    QCOMPARE(folder.battery(0)->voltage(), 14.0); // only the states are cleared
 }
 
 int main(int argc, char* argv[])

@@ -24,6 +24,7 @@ public:
 
     bool isReady() const { return !nearEnd.isEmpty(); }
     QString path() const { return nearEnd; }
+    int farEnd() const { return master; }
     // The line vanishes: the near end's reads and writes fail, its device node goes.
     void hangUp()
     {
