@@ -95,6 +95,8 @@ void TestAlarms::scripts_data()
                                                 << "J0s J0s C" << false;
     QTest::newRow("confirm journals once, stops twice") << true << true << "v0=14|C|C"
                                                         << "J0s C J0sc S S" << false;
+    QTest::newRow("confirmed emergency stays quiet") << true << true << "v0=14|C|v0=14"
+                                                     << "J0s C J0sc S" << false;
     QTest::newRow("both quantities confirmed") << true << true << "v0=14 t0=33|C"
                                                << "J0s J0s C J0sc J0sc S" << false;
     QTest::newRow("2 to 2 after confirmation is quiet, then 3 starts again")

@@ -84,7 +84,6 @@ private slots:
     void startWritesOnlyTheJournal();
     void groupSelection();
     void hideUngrouped();
-    void pages_data();
     void pages();
     void scrollToGroup4();
     void modeSwitchRelabelsRows();
@@ -107,11 +106,10 @@ void TestMainWindow::batteriesWithoutSettings()
     QCOMPARE(rig->rows().size(), 16);
     for (int id = 0; id < 128; ++id) {
         const Battery* b = rig.battery(id);
-        QCOMPARE(rig->rows()[id / 8].size(), 8);
-        QCOMPARE(b->id() * 1000 + b->msdIndex() * 10 + b->mkpIndex(), id * 1000 + id / 8 * 10 + id % 8);
-        QCOMPARE(b->groupNumber() + b->state(), 0);
-        QVERIFY(b->widget());
-        QCOMPARE(b->thresholds(), &rig->thresholdRecord());
+        QCOMPARE(
+            QString("%1 %2:%3 %4").arg(b->id()).arg(b->msdIndex()).arg(b->mkpIndex()).arg(b->groupNumber()),
+            QString("%1 %2:%3 0").arg(id).arg(id / 8).arg(id % 8));
+        QVERIFY(b->widget() && b->thresholds() == &rig->thresholdRecord() && rig->rows()[id / 8].size() == 8);
     }
     QCOMPARE(rig->batteryGroups().size(), 9);
     QCOMPARE(rig->batteryGroups()[0]->batteryCount(), 128);
@@ -181,26 +179,18 @@ void TestMainWindow::hideUngrouped()
     QCOMPARE(ungrouped->currentPicture(), MKPWidget::Picture::Grey);
 }
 
-void TestMainWindow::pages_data()
-{
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<int>("page");
-    QTest::newRow("values") << "rb_values" << 0;
-    QTest::newRow("deviations") << "rb_divergences" << 1;
-    QTest::newRow("journal") << "rb_journal" << 2;
-    QTest::newRow("settings") << "rb_settings" << 3;
-}
-
 void TestMainWindow::pages()
 {
-    QFETCH(QString, button);
-    QFETCH(int, page);
     Rig rig;
-    clickRadio(page == 0 ? rig.ui()->rb_journal : rig.ui()->rb_values);
-    clickRadio(rig->findChild<QRadioButton*>(button));
-    QCOMPARE(rig.ui()->stacked_widget->currentIndex(), page);
-    const QList<QWidget*> pages = {rig.ui()->mkp_scroll, rig.ui()->deriv_container_scroll};
-    QCOMPARE(rig.ui()->stacked_widget->currentWidget() == pages.value(page), page < 2);
+    const QStringList buttons{"rb_journal", "rb_values", "rb_settings", "rb_divergences"};
+    const QList<int> pages{2, 0, 3, 1};
+    for (int i = 0; i < 4; ++i) {
+        clickRadio(rig->findChild<QRadioButton*>(buttons[i]));
+        QVERIFY2(rig.ui()->stacked_widget->currentIndex() == pages[i], qPrintable(buttons[i]));
+    }
+    QCOMPARE(rig.ui()->stacked_widget->currentWidget(), rig.ui()->deriv_container_scroll);
+    clickRadio(rig.ui()->rb_values);
+    QCOMPARE(rig.ui()->stacked_widget->currentWidget(), rig.ui()->mkp_scroll);
 }
 
 void TestMainWindow::scrollToGroup4()
@@ -301,7 +291,7 @@ void TestMainWindow::fitsItsOwnSize()
 
 void TestMainWindow::failedStartUnlocks_data()
 {
-    QTest::addColumn<QString>("port"); // "pty": a line only root may open
+    QTest::addColumn<QString>("port");
     QTest::addColumn<QString>("message");
     QTest::newRow("no port") << ""
                              << "Не выбран ком порт";
@@ -318,12 +308,7 @@ void TestMainWindow::failedStartUnlocks()
     QFETCH(QString, port);
     QFETCH(QString, message);
     PtyLine line;
-    if (port == "pty") {
-        QVERIFY(line.isReady() && line.denyAccess());
-        port = line.path();
-        message = message.arg(port);
-    }
-    Rig rig(port);
+    Rig rig(unopenablePort(port, line, &message));
     {
         AccessAsNobody nobody;
         QTest::mouseClick(rig.ui()->pb_stop_start, Qt::LeftButton);

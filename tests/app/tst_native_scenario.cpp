@@ -133,40 +133,30 @@ void TestNativeScenario::driftConfirmStop()
     startMonitor({"--drift-step", "0.7", "--drift-max", "2.0"}, settingsWith(xml));
     MainWindow* window = folder->window.get();
     window->nativeWorker().setPollingPeriod(600);
-    QStringList seen;
-    connect(window, &MainWindow::addJournalEvent, [&](Battery* b, bool started, bool confirmed, bool) {
-        seen << QString("J%1%2%3").arg(b->id()).arg(started ? "s" : "e").arg(confirmed ? "c" : "");
-    });
-    connect(window, &MainWindow::startWarningSound, [&] {
-        if (!seen.endsWith("W"))
-            seen << "W";
-    });
-    connect(window, &MainWindow::startCrashSound, [&] {
-        if (!seen.endsWith("C"))
-            seen << "C";
-    });
-    connect(window, &MainWindow::stopSounds, [&] { seen << "S"; });
+    // The order of events and sounds is the alarm test's; here, that they happen at all.
+    QSignalSpy warnings(window, &MainWindow::startWarningSound),
+        crashes(window, &MainWindow::startCrashSound);
     Battery* battery = folder->battery(3);
     MKPWidget* tile = battery->widget();
     QTRY_COMPARE_WITH_TIMEOUT(battery->state(), 1, 10000);
-    QVERIFY(seen.isEmpty());
+    QCOMPARE(warnings.count() + crashes.count(), 0);
 
     QVERIFY(line->command("drift 0 3 volt"));
     QTRY_COMPARE_WITH_TIMEOUT(battery->state(), 2, 10000);
     QCOMPARE(tile->currentPicture(), MKPWidget::Picture::YellowAnimation);
     QTRY_COMPARE_WITH_TIMEOUT(battery->state(), 3, 10000);
     QCOMPARE(tile->currentPicture(), MKPWidget::Picture::RedAnimation);
-    QCOMPARE(seen.join(' '), QString("J3s W J3s C"));
+    QVERIFY(warnings.count() > 0 && crashes.count() > 0);
     if (window->soundPlayer()->hasOutput())
         QCOMPARE(window->soundPlayer()->currentSound(), QString("crash.wav"));
 
     QTest::mouseClick(window->form()->pb_confirm_crashes, Qt::LeftButton);
-    QCOMPARE(seen.mid(4).join(' '), QString("J3sc S"));
     QCOMPARE(tile->currentPicture(), MKPWidget::Picture::Red);
     QVERIFY(!window->soundPlayer()->isPlaying());
     // The emergency goes on, confirmed: further sweeps stay quiet.
+    crashes.clear();
     QTest::qWait(1500);
-    QCOMPARE(seen.size(), 6);
+    QCOMPARE(crashes.count(), 0);
 
     QTest::mouseClick(window->form()->pb_stop_start, Qt::LeftButton);
     QVERIFY(!window->isNativeRunning());

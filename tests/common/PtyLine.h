@@ -40,6 +40,16 @@ private:
     QString nearEnd;
 };
 
+// A port that does not open: "pty" stands for a line only root may open, anything else for
+// itself. `text` names the port as %1.
+inline QString unopenablePort(const QString& name, const PtyLine& line, QString* text)
+{
+    const QString port = name == "pty" && line.isReady() && line.denyAccess() ? line.path() : name;
+    if (text->contains("%1"))
+        *text = text->arg(port);
+    return port;
+}
+
 // While alive, the calling thread meets file permissions as the user "nobody" does; other
 // threads keep theirs. Root otherwise opens every device whatever its rights; a test run by
 // an ordinary user is held to the rights already.
