@@ -44,7 +44,7 @@ const QString kNoGroups = "Нет групп с батареями для опр
 // shaped by a script, its bytes paced like the wire; every request kept.
 struct ScriptedDevices
 {
-    // Longer: nine bytes of noise after the answer.
+    // Longer: nine bytes of noise after the answer, sent once the next request is in.
     enum Shape
     {
         Plain,
@@ -63,7 +63,7 @@ struct ScriptedDevices
     QMap<int, QVector<quint16>> tables;
     QMap<int, QList<Shape>> scripts;
     QList<Request> requests;
-    QByteArray in, out;
+    QByteArray in, out, tail;
 
     explicit ScriptedDevices(const QList<int>& slaves)
     {
@@ -106,6 +106,8 @@ struct ScriptedDevices
             const int slave = b[0], start = b[2] << 8 | b[3], count = b[4] << 8 | b[5];
             requests.append({in.left(8), slave, start});
             in.remove(0, 8);
+            out += tail;
+            tail.clear();
             const Shape shape = scripts[slave].isEmpty() ? Plain : scripts[slave].takeFirst();
             if (!tables.contains(slave) || shape == Silent)
                 continue;
@@ -114,7 +116,8 @@ struct ScriptedDevices
                 answer += QByteArray(1, char(tables[slave].value(i) >> 8)) + char(tables[slave].value(i));
             const uint16_t crc =
                 modbusCrc16(reinterpret_cast<const uint8_t*>(answer.constData()), uint16_t(answer.size()));
-            out += answer + char(crc & 0xFF) + char(crc >> 8) + QByteArray(shape == Longer ? 9 : 0, 'Z');
+            out += answer + char(crc & 0xFF) + char(crc >> 8);
+            tail = QByteArray(shape == Longer ? 9 : 0, 'Z');
             pacer.start(9);
         }
     }
