@@ -338,7 +338,7 @@ void TestModbusScenario::aTurn_data()
     // gone out, and must not spoil its answer.
     QTest::newRow("nine bytes too many, journal notice")
         << int(ScriptedDevices::Longer) << "Журнал не записывается на диск" << QColor(Qt::red);
-    // Three answers lost over two devices and two turns: no device lost three in a row.
+    // Four answers lost over two devices and two turns: no device lost three in a row.
     QTest::newRow("lost answers spread over devices, history notice")
         << int(ScriptedDevices::Silent) << "История не записывается" << QColor(160, 80, 0);
 }
@@ -355,7 +355,7 @@ void TestModbusScenario::aTurn()
     if (lost) {
         peer.scripts[1] << ScriptedDevices::Plain << ScriptedDevices::Plain << ScriptedDevices::Plain
                         << ScriptedDevices::Silent;
-        peer.scripts[2] = {ScriptedDevices::Silent};
+        peer.scripts[2] = {ScriptedDevices::Silent, ScriptedDevices::Silent};
     }
     ModbusWindow f(peer.line.path(), {{1, 0, 8, 1, 0}, {2, 8, 8, 2, 0}});
     f->show();
