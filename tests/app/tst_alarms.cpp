@@ -59,8 +59,7 @@ class TestAlarms : public QObject
 private slots:
     void scripts_data();
     void scripts();
-    void stoppedExchangeIgnoresSweeps();
-    void confirmedTileStopsPulsing();
+    void stoppedAndConfirmedTiles();
 };
 
 void TestAlarms::scripts_data()
@@ -73,43 +72,37 @@ void TestAlarms::scripts_data()
     QTest::addColumn<QString>("expected");
     QTest::addColumn<bool>("needsPlayer");
 
-    QTest::newRow("all normal is silent") << true << true << "|"
-                                          << "" << false;
-    QTest::newRow("warning then emergency") << true << true << "v0=13.4|v0=14"
-                                            << "J0s W J0s C" << false;
-    QTest::newRow("emergency goes on sounding") << true << true << "v0=14|v0=14"
-                                                << "J0s C C" << false;
-    QTest::newRow("group 0 stays silent") << true << true << "v40=20 t41=60|v40=20"
-                                          << "" << false;
-    QTest::newRow("emergency sound off") << true << false << "v0=14"
-                                         << "J0s" << false;
-    QTest::newRow("warning sound off") << false << true << "v0=13.4"
-                                       << "J0s" << false;
-    QTest::newRow("voltage emergency keeps priority over a new warning")
-        << true << true << "v0=14|v0=14 t8=30"
-        << "J0s C C J8s" << false;
-    QTest::newRow("temperature-only emergency does not block a warning")
-        << true << true << "t0=33|t0=33 v8=13.4"
-        << "J0s C C J8s W" << false;
-    QTest::newRow("voltage before temperature") << true << true << "v0=14 t0=33"
-                                                << "J0s J0s C" << false;
-    QTest::newRow("confirm journals once, stops twice") << true << true << "v0=14|C|C"
-                                                        << "J0s C J0sc S S" << false;
-    QTest::newRow("confirmed emergency stays quiet") << true << true << "v0=14|C|v0=14"
-                                                     << "J0s C J0sc S" << false;
-    QTest::newRow("both quantities confirmed") << true << true << "v0=14 t0=33|C"
-                                               << "J0s J0s C J0sc J0sc S" << false;
-    QTest::newRow("2 to 2 after confirmation is quiet, then 3 starts again")
-        << true << true << "v0=13.4|C|v0=13.4|v0=14"
-        << "J0s W J0sc S J0s C" << false;
-    QTest::newRow("silent module raises nothing while silent") << true << true << "v0=13.4|x0|x0|v0=13.4"
-                                                               << "J0s W W" << false;
-    QTest::newRow("reset then the same warning journals again") << true << true << "v0=13.4|R|v0=13.4"
-                                                                << "J0s W J0s W" << false;
-    QTest::newRow("warning ends and the sound stops") << true << true << "v0=13.4|"
-                                                      << "J0s W J0e S" << true;
-    QTest::newRow("emergency falls to warning") << true << true << "v0=14|v0=13.4"
-                                                << "J0s C J0e W" << false;
+    const struct
+    {
+        const char* name;
+        bool warningSound, crashSound;
+        const char *steps, *expected;
+        bool needsPlayer;
+    } rows[] = {
+        {"all normal is silent", true, true, "|", "", false},
+        {"warning then emergency", true, true, "v0=13.4|v0=14", "J0s W J0s C", false},
+        {"emergency goes on sounding", true, true, "v0=14|v0=14", "J0s C C", false},
+        {"group 0 stays silent", true, true, "v40=20 t41=60|v40=20", "", false},
+        {"emergency sound off", true, false, "v0=14", "J0s", false},
+        {"warning sound off", false, true, "v0=13.4", "J0s", false},
+        {"voltage emergency keeps priority over a new warning", true, true, "v0=14|v0=14 t8=30",
+         "J0s C C J8s", false},
+        {"temperature-only emergency does not block a warning", true, true, "t0=33|t0=33 v8=13.4",
+         "J0s C C J8s W", false},
+        {"voltage before temperature", true, true, "v0=14 t0=33", "J0s J0s C", false},
+        {"confirm journals once, stops twice", true, true, "v0=14|C|C", "J0s C J0sc S S", false},
+        {"confirmed emergency stays quiet", true, true, "v0=14|C|v0=14", "J0s C J0sc S", false},
+        {"both quantities confirmed", true, true, "v0=14 t0=33|C", "J0s J0s C J0sc J0sc S", false},
+        {"2 to 2 after confirmation is quiet, then 3 starts again", true, true, "v0=13.4|C|v0=13.4|v0=14",
+         "J0s W J0sc S J0s C", false},
+        {"silent module raises nothing while silent", true, true, "v0=13.4|x0|x0|v0=13.4", "J0s W W", false},
+        {"reset then the same warning journals again", true, true, "v0=13.4|R|v0=13.4", "J0s W J0s W", false},
+        {"warning ends and the sound stops", true, true, "v0=13.4|", "J0s W J0e S", true},
+        {"emergency falls to warning", true, true, "v0=14|v0=13.4", "J0s C J0e W", false},
+    };
+    for (const auto& r : rows)
+        QTest::newRow(r.name) << r.warningSound << r.crashSound << QString(r.steps) << QString(r.expected)
+                              << r.needsPlayer;
 }
 
 void TestAlarms::scripts()
@@ -149,22 +142,18 @@ void TestAlarms::scripts()
     QCOMPARE(seen.join(' '), expected);
 }
 
-void TestAlarms::stoppedExchangeIgnoresSweeps()
+void TestAlarms::stoppedAndConfirmedTiles()
 {
-    WindowInFolder folder;
+    WindowInFolder folder(settingsXml(true, true));
+    // Stopped, the window takes no sweep in.
     folder->dataArrivedHandler(sweepFrom("v0=14"));
     QCOMPARE(folder.battery(0)->voltage(), 0.0);
     QCOMPARE(folder.battery(0)->state(), 0);
-}
-
-void TestAlarms::confirmedTileStopsPulsing()
-{
-    WindowInFolder folder(settingsXml(true, true));
     folder->setNativeRunning(true);
     folder->dataArrivedHandler(sweepFrom("v0=14"));
     MKPWidget* tile = folder.battery(0)->widget();
     QCOMPARE(tile->currentPicture(), MKPWidget::Picture::RedAnimation);
-    folder->on_pb_confirm_crashes_clicked();
+    folder->on_pb_confirm_crashes_clicked(); // a confirmed tile stops pulsing
     QCOMPARE(tile->currentPicture(), MKPWidget::Picture::Red);
     folder->cleanBatteriesState();
     QCOMPARE(tile->currentPicture(), MKPWidget::Picture::Grey);
