@@ -2,8 +2,8 @@
 // device simulator on a pty, which paces its bytes like the wire. Compare with the wire
 // limit: per device three requests of 8 bytes and answers of 255, 255 and 23 bytes, 11 bits
 // a byte at 19200 baud, plus the 400 ms pause between devices.
-#include "tests/modbus/ModbusSimulator.h"
-#include "tests/modbus/ModbusWindowFixture.h"
+#include "tests/common/SimulatedLine.h"
+#include "tests/common/WindowInFolder.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -21,15 +21,15 @@ constexpr double kWireLimitMs = kDevices * (kBytesPerDevice * kByteMs + kPauseBe
 
 void BM_FullCycleSixDevices(benchmark::State& state)
 {
-    ModbusSimulator sim({QStringLiteral("--addresses"), QStringLiteral("1-6")});
-    if (!sim.isReady()) {
+    SimulatedLine sim;
+    if (!sim.start({QStringLiteral("--modbus"), QStringLiteral("--addresses"), QStringLiteral("1-6")})) {
         state.SkipWithError("the Modbus simulator did not start");
         return;
     }
     QList<GroupLayout> layout;
     for (int g = 1; g <= kDevices; ++g)
         layout.append({g, 8 * (g - 1), 8, g, 0});
-    ModbusWindowFixture f(sim.path(), layout);
+    WindowInFolder f(modbusSettings(sim.link(), layout), {}, sim.link());
 
     // Every request leaves the monitor as one write; a cycle is 18 of them.
     QElapsedTimer clock;

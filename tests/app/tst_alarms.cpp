@@ -1,15 +1,14 @@
 // Alarm evaluation over scripted native sweeps: which journal events and sounds each
 // sweep and each confirmation raises, in order.
 #include "../common/PulseServer.h"
+#include "../common/WindowInFolder.h"
 #include "app/MainWindow.h"
 #include "core/AudioSignals.h"
 #include "core/Battery.h"
 #include "widgets/MKPWidget.h"
 
 #include <QApplication>
-#include <QTemporaryDir>
 #include <QtTest>
-#include <memory>
 
 namespace {
 PulseServer pulse;
@@ -21,14 +20,13 @@ bool pulseUp = false;
 // warning (4.375), +8 °C an emergency (7.0).
 QByteArray settingsXml(bool warningSound, bool crashSound)
 {
-    QByteArray xml = "<!DOCTYPE settings>\n<settings>\n";
-    xml += " <warning_alarm>" + QByteArray(warningSound ? "true" : "false") + "</warning_alarm>\n";
+    QByteArray xml = " <warning_alarm>" + QByteArray(warningSound ? "true" : "false") + "</warning_alarm>\n";
     xml += " <emergency_alarm>" + QByteArray(crashSound ? "true" : "false") + "</emergency_alarm>\n";
     for (int p = 0; p < 8; ++p) {
         xml += QString(" <group_id msd=\"0\" mkp=\"%1\">1</group_id>\n").arg(p).toUtf8();
         xml += QString(" <group_id msd=\"1\" mkp=\"%1\">2</group_id>\n").arg(p).toUtf8();
     }
-    return xml + "</settings>\n";
+    return settingsWith(xml);
 }
 
 // A sweep from a script such as "v0=14 t3=33 x1": battery 0 at 14 V, battery 3 at 33 °C,
@@ -61,8 +59,7 @@ class TestAlarms : public QObject
 private slots:
     void scripts_data();
     void scripts();
-    void stoppedExchangeIgnoresSweeps();
-    void confirmedTileStopsPulsing();
+    void stoppedAndConfirmedTiles();
 };
 
 void TestAlarms::scripts_data()
@@ -75,41 +72,37 @@ void TestAlarms::scripts_data()
     QTest::addColumn<QString>("expected");
     QTest::addColumn<bool>("needsPlayer");
 
-    QTest::newRow("all normal is silent") << true << true << "|"
-                                          << "" << false;
-    QTest::newRow("warning then emergency") << true << true << "v0=13.4|v0=14"
-                                            << "J0s W J0s C" << false;
-    QTest::newRow("emergency goes on sounding") << true << true << "v0=14|v0=14"
-                                                << "J0s C C" << false;
-    QTest::newRow("group 0 stays silent") << true << true << "v40=20 t41=60|v40=20"
-                                          << "" << false;
-    QTest::newRow("emergency sound off") << true << false << "v0=14"
-                                         << "J0s" << false;
-    QTest::newRow("warning sound off") << false << true << "v0=13.4"
-                                       << "J0s" << false;
-    QTest::newRow("voltage emergency keeps priority over a new warning")
-        << true << true << "v0=14|v0=14 t8=30"
-        << "J0s C C J8s" << false;
-    QTest::newRow("temperature-only emergency does not block a warning")
-        << true << true << "t0=33|t0=33 v8=13.4"
-        << "J0s C C J8s W" << false;
-    QTest::newRow("voltage before temperature") << true << true << "v0=14 t0=33"
-                                                << "J0s J0s C" << false;
-    QTest::newRow("confirm journals once, stops twice") << true << true << "v0=14|C|C"
-                                                        << "J0s C J0sc S S" << false;
-    QTest::newRow("both quantities confirmed") << true << true << "v0=14 t0=33|C"
-                                               << "J0s J0s C J0sc J0sc S" << false;
-    QTest::newRow("2 to 2 after confirmation is quiet, then 3 starts again")
-        << true << true << "v0=13.4|C|v0=13.4|v0=14"
-        << "J0s W J0sc S J0s C" << false;
-    QTest::newRow("silent module raises nothing while silent") << true << true << "v0=13.4|x0|x0|v0=13.4"
-                                                               << "J0s W W" << false;
-    QTest::newRow("reset then the same warning journals again") << true << true << "v0=13.4|R|v0=13.4"
-                                                                << "J0s W J0s W" << false;
-    QTest::newRow("warning ends and the sound stops") << true << true << "v0=13.4|"
-                                                      << "J0s W J0e S" << true;
-    QTest::newRow("emergency falls to warning") << true << true << "v0=14|v0=13.4"
-                                                << "J0s C J0e W" << false;
+    const struct
+    {
+        const char* name;
+        bool warningSound, crashSound;
+        const char *steps, *expected;
+        bool needsPlayer;
+    } rows[] = {
+        {"all normal is silent", true, true, "|", "", false},
+        {"warning then emergency", true, true, "v0=13.4|v0=14", "J0s W J0s C", false},
+        {"emergency goes on sounding", true, true, "v0=14|v0=14", "J0s C C", false},
+        {"group 0 stays silent", true, true, "v40=20 t41=60|v40=20", "", false},
+        {"emergency sound off", true, false, "v0=14", "J0s", false},
+        {"warning sound off", false, true, "v0=13.4", "J0s", false},
+        {"voltage emergency keeps priority over a new warning", true, true, "v0=14|v0=14 t8=30",
+         "J0s C C J8s", false},
+        {"temperature-only emergency does not block a warning", true, true, "t0=33|t0=33 v8=13.4",
+         "J0s C C J8s W", false},
+        {"voltage before temperature", true, true, "v0=14 t0=33", "J0s J0s C", false},
+        {"confirm journals once, stops twice", true, true, "v0=14|C|C", "J0s C J0sc S S", false},
+        {"confirmed emergency stays quiet", true, true, "v0=14|C|v0=14", "J0s C J0sc S", false},
+        {"both quantities confirmed", true, true, "v0=14 t0=33|C", "J0s J0s C J0sc J0sc S", false},
+        {"2 to 2 after confirmation is quiet, then 3 starts again", true, true, "v0=13.4|C|v0=13.4|v0=14",
+         "J0s W J0sc S J0s C", false},
+        {"silent module raises nothing while silent", true, true, "v0=13.4|x0|x0|v0=13.4", "J0s W W", false},
+        {"reset then the same warning journals again", true, true, "v0=13.4|R|v0=13.4", "J0s W J0s W", false},
+        {"warning ends and the sound stops", true, true, "v0=13.4|", "J0s W J0e S", true},
+        {"emergency falls to warning", true, true, "v0=14|v0=13.4", "J0s C J0e W", false},
+    };
+    for (const auto& r : rows)
+        QTest::newRow(r.name) << r.warningSound << r.crashSound << QString(r.steps) << QString(r.expected)
+                              << r.needsPlayer;
 }
 
 void TestAlarms::scripts()
@@ -120,27 +113,19 @@ void TestAlarms::scripts()
     QFETCH(QString, expected);
     QFETCH(bool, needsPlayer);
 
-    QTemporaryDir dir;
-    QFile f(dir.filePath("settings.xml"));
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(settingsXml(warningSound, crashSound));
-    f.close();
-    const QString previous = QDir::currentPath();
-    QDir::setCurrent(dir.path());
-    auto window = std::make_unique<MainWindow>();
-    QDir::setCurrent(previous);
+    WindowInFolder folder(settingsXml(warningSound, crashSound));
+    MainWindow* window = folder.window.get();
     if (needsPlayer && !window->soundPlayer()->hasOutput())
         QSKIP(qPrintable("needs an audio server: " + pulse.problem));
 
     QStringList seen;
-    connect(window.get(), &MainWindow::addJournalEvent,
-            [&](Battery* b, bool started, bool confirmed, bool save) {
-                QVERIFY(save);
-                seen << QString("J%1%2%3").arg(b->id()).arg(started ? "s" : "e").arg(confirmed ? "c" : "");
-            });
-    connect(window.get(), &MainWindow::startWarningSound, [&] { seen << "W"; });
-    connect(window.get(), &MainWindow::startCrashSound, [&] { seen << "C"; });
-    connect(window.get(), &MainWindow::stopSounds, [&] { seen << "S"; });
+    connect(window, &MainWindow::addJournalEvent, [&](Battery* b, bool started, bool confirmed, bool save) {
+        QVERIFY(save);
+        seen << QString("J%1%2%3").arg(b->id()).arg(started ? "s" : "e").arg(confirmed ? "c" : "");
+    });
+    connect(window, &MainWindow::startWarningSound, [&] { seen << "W"; });
+    connect(window, &MainWindow::startCrashSound, [&] { seen << "C"; });
+    connect(window, &MainWindow::stopSounds, [&] { seen << "S"; });
 
     window->setNativeRunning(true);
     for (const QString& step : steps.split('|')) {
@@ -157,38 +142,22 @@ void TestAlarms::scripts()
     QCOMPARE(seen.join(' '), expected);
 }
 
-void TestAlarms::stoppedExchangeIgnoresSweeps()
+void TestAlarms::stoppedAndConfirmedTiles()
 {
-    QTemporaryDir dir;
-    const QString previous = QDir::currentPath();
-    QDir::setCurrent(dir.path());
-    MainWindow window;
-    QDir::setCurrent(previous);
-    window.dataArrivedHandler(sweepFrom("v0=14"));
-    QCOMPARE(window.rows()[0][0]->voltage(), 0.0);
-    QCOMPARE(window.rows()[0][0]->state(), 0);
-}
-
-void TestAlarms::confirmedTileStopsPulsing()
-{
-    QTemporaryDir dir;
-    QFile f(dir.filePath("settings.xml"));
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(settingsXml(true, true));
-    f.close();
-    const QString previous = QDir::currentPath();
-    QDir::setCurrent(dir.path());
-    MainWindow window;
-    QDir::setCurrent(previous);
-    window.setNativeRunning(true);
-    window.dataArrivedHandler(sweepFrom("v0=14"));
-    MKPWidget* tile = window.rows()[0][0]->widget();
+    WindowInFolder folder(settingsXml(true, true));
+    // Stopped, the window takes no sweep in.
+    folder->dataArrivedHandler(sweepFrom("v0=14"));
+    QCOMPARE(folder.battery(0)->voltage(), 0.0);
+    QCOMPARE(folder.battery(0)->state(), 0);
+    folder->setNativeRunning(true);
+    folder->dataArrivedHandler(sweepFrom("v0=14"));
+    MKPWidget* tile = folder.battery(0)->widget();
     QCOMPARE(tile->currentPicture(), MKPWidget::Picture::RedAnimation);
-    window.on_pb_confirm_crashes_clicked();
+    folder->on_pb_confirm_crashes_clicked(); // a confirmed tile stops pulsing
     QCOMPARE(tile->currentPicture(), MKPWidget::Picture::Red);
-    window.cleanBatteriesState();
+    folder->cleanBatteriesState();
     QCOMPARE(tile->currentPicture(), MKPWidget::Picture::Grey);
-    QCOMPARE(window.rows()[0][0]->voltage(), 14.0); // only the states are cleared
+    QCOMPARE(folder.battery(0)->voltage(), 14.0); // only the states are cleared
 }
 
 int main(int argc, char* argv[])

@@ -24,6 +24,7 @@ public:
 
     bool isReady() const { return !nearEnd.isEmpty(); }
     QString path() const { return nearEnd; }
+    int farEnd() const { return master; }
     // The line vanishes: the near end's reads and writes fail, its device node goes.
     void hangUp()
     {
@@ -38,6 +39,16 @@ private:
     int master = -1;
     QString nearEnd;
 };
+
+// A port that does not open: "pty" stands for a line only root may open, anything else for
+// itself. `text` names the port as %1.
+inline QString unopenablePort(const QString& name, const PtyLine& line, QString* text)
+{
+    const QString port = name == "pty" && line.isReady() && line.denyAccess() ? line.path() : name;
+    if (text->contains("%1"))
+        *text = text->arg(port);
+    return port;
+}
 
 // While alive, the calling thread meets file permissions as the user "nobody" does; other
 // threads keep theirs. Root otherwise opens every device whatever its rights; a test run by

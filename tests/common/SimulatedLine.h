@@ -3,30 +3,42 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <csignal>
+#include <sys/prctl.h>
 
-// The device simulator (tools/orvik-sim) on a pty of its own, reachable through a link that
-// survives the line vanishing and coming back, and steered through its control FIFO.
+// A child that dies with the test, even one that aborts or is killed: an orphaned simulator
+// would keep its pty and hold ctest until its own time-out.
+class ChildOfTest : public QProcess
+{
+protected:
+    void setupChildProcess() override { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }
+};
+
+// The device simulator (tools/orvik-sim; "--modbus" first for Modbus devices) on a pty of its
+// own, reachable through a link that survives the line vanishing and coming back, and steered
+// through its control FIFO.
 struct SimulatedLine
 {
     QTemporaryDir dir;
-    QProcess process;
+    ChildOfTest process;
     QString link() const { return dir.filePath("line"); }
     QString control() const { return dir.filePath("control"); }
 
     bool start(const QStringList& options)
     {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("PYTHONDONTWRITEBYTECODE", "1"); // nothing written into the source tree
+        process.setProcessEnvironment(environment);
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start("/usr/bin/python3", QStringList{ORVIK_SOURCE_DIR "/tools/orvik-sim", "--link", link(),
-                                                      "--control", control()} +
-                                              options);
-        return process.waitForStarted(5000) && process.waitForReadyRead(10000) &&
+        process.start("/usr/bin/python3", QStringList{ORVIK_SOURCE_DIR "/tools/orvik-sim"} + options +
+                                              QStringList{"--link", link(), "--control", control()});
+        return process.waitForStarted(5000) && process.waitForReadyRead(15000) &&
                process.readLine().trimmed().startsWith("/dev/pts/");
     }
-    void command(const QByteArray& line)
+    bool command(const QByteArray& line)
     {
         QFile fifo(control());
-        if (fifo.open(QIODevice::WriteOnly))
-            fifo.write(line + "\n");
+        return fifo.open(QIODevice::WriteOnly) && fifo.write(line + "\n") == line.size() + 1;
     }
     ~SimulatedLine()
     {
