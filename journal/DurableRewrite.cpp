@@ -1,5 +1,7 @@
 #include "journal/DurableRewrite.h"
 
+#include "journal/FileIo.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
@@ -16,39 +18,6 @@ QString linkTarget(const QString& path)
     for (int depth = 0; depth < 40 && info.isSymLink(); ++depth)
         info.setFile(info.symLinkTarget());
     return info.isSymLink() ? path : info.absoluteFilePath();
-}
-
-bool writeAllAt(int fd, const char* data, qint64 size, qint64 offset)
-{
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, data, size_t(size), off_t(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= n;
-        offset += n;
-    }
-    return true;
-}
-
-bool syncFile(int fd)
-{
-    int result;
-    do
-        result = ::fsync(fd);
-    while (result != 0 && errno == EINTR);
-    return result == 0;
-}
-
-bool truncateFile(int fd, qint64 size)
-{
-    int result;
-    do
-        result = ::ftruncate(fd, off_t(size));
-    while (result != 0 && errno == EINTR);
-    return result == 0;
 }
 
 bool allZero(const char* data, qint64 size)
@@ -95,7 +64,7 @@ bool DurableRewrite::begin(int openFile)
     if (m_fd < 0)
         return false;
     m_ownsFd = true;
-    return truncateFile(m_fd, 0);
+    return FileIo::truncate(m_fd, 0);
 }
 
 bool DurableRewrite::write(qint64 offset, const char* data, qint64 size)
@@ -104,7 +73,7 @@ bool DurableRewrite::write(qint64 offset, const char* data, qint64 size)
         return false;
     if (offset >= m_written && allZero(data, size))
         return true;
-    if (!writeAllAt(m_fd, data, size, offset))
+    if (!FileIo::writeAt(m_fd, data, size, offset))
         return false;
     m_written = qMax(m_written, offset + size);
     return true;
@@ -112,7 +81,7 @@ bool DurableRewrite::write(qint64 offset, const char* data, qint64 size)
 
 bool DurableRewrite::finish(qint64 size)
 {
-    if (m_fd < 0 || !truncateFile(m_fd, size) || !syncFile(m_fd))
+    if (m_fd < 0 || !FileIo::truncate(m_fd, size) || !FileIo::sync(m_fd))
         return false;
     if (m_inPlace) {
         m_finished = true;
@@ -129,7 +98,7 @@ bool DurableRewrite::finish(qint64 size)
     const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    const bool synced = syncFile(fd);
+    const bool synced = FileIo::sync(fd);
     ::close(fd);
     return synced;
 }

@@ -1,6 +1,7 @@
 #include "journal/JournalFile.h"
 
 #include "journal/DurableRewrite.h"
+#include "journal/FileIo.h"
 #include "journal/JournalFormat.h"
 #include "journal/JournalLineReader.h"
 
@@ -24,30 +25,6 @@ QByteArray nativePath(const QString& path)
     return QFile::encodeName(path);
 }
 
-bool writeAllAt(int fd, const char* data, qint64 size, qint64 offset)
-{
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, data, size_t(size), off_t(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= n;
-        offset += n;
-    }
-    return true;
-}
-
-bool syncFile(int fd)
-{
-    int result;
-    do
-        result = ::fsync(fd);
-    while (result != 0 && errno == EINTR);
-    return result == 0;
-}
-
 // The file ends with "\n</body>\n</html>" (or is only the closing tags).
 bool tailIsIntact(int fd, qint64 size)
 {
@@ -56,7 +33,7 @@ bool tailIsIntact(int fd, qint64 size)
         return false;
     const bool wholeFile = size == length;
     QByteArray end(wholeFile ? length : length + 1, Qt::Uninitialized);
-    if (!JournalLineReader::readAt(fd, end.data(), end.size(), size - end.size()))
+    if (!FileIo::readAt(fd, end.data(), end.size(), size - end.size()))
         return false;
     return end.endsWith(tail()) && (wholeFile || end.at(0) == '\n');
 }
@@ -113,7 +90,7 @@ bool examine(int fd, qint64 size, Shape* shape)
     QByteArray block(64 * 1024, Qt::Uninitialized);
     while (shape->used > 0) {
         const qint64 n = qMin<qint64>(block.size(), shape->used);
-        if (!JournalLineReader::readAt(fd, block.data(), n, shape->used - n))
+        if (!FileIo::readAt(fd, block.data(), n, shape->used - n))
             return false;
         qint64 i = n;
         while (i > 0 && block.at(int(i - 1)) == '\0')
@@ -234,17 +211,17 @@ bool JournalFile::appendInPlace(int fd, qint64 size, const QByteArray& paragraph
 {
     const qint64 at = size - tail().size();
     const QByteArray text = paragraphs + tail();
-    if (!writeAllAt(fd, text.constData(), text.size(), at)) {
+    if (!FileIo::writeAt(fd, text.constData(), text.size(), at)) {
         // Disk full or similar: put the end back as it was, so the file stays whole.
-        writeAllAt(fd, tail().constData(), tail().size(), at);
+        FileIo::writeAt(fd, tail().constData(), tail().size(), at);
         while (::ftruncate(fd, off_t(size)) != 0 && errno == EINTR) {
         }
-        syncFile(fd);
+        FileIo::sync(fd);
         m_intactSize = size;
         return false;
     }
     m_intactSize = at + text.size();
-    return syncFile(fd);
+    return FileIo::sync(fd);
 }
 
 bool JournalFile::repair(int fd, qint64 used, qint64 afterLastParagraph, const QByteArray& paragraphs)
@@ -304,7 +281,7 @@ bool JournalFile::rotate()
     char last = '\n';
     for (qint64 at = 0; ok && at < size; at += chunk.size()) {
         const qint64 n = qMin<qint64>(chunk.size(), size - at);
-        ok = JournalLineReader::readAt(fd, chunk.data(), n, at) && backup.write(at, chunk.constData(), n);
+        ok = FileIo::readAt(fd, chunk.data(), n, at) && backup.write(at, chunk.constData(), n);
         last = chunk.at(int(n - 1));
     }
     ::close(fd);

@@ -1,5 +1,7 @@
 #include "journal/JournalLineReader.h"
 
+#include "journal/FileIo.h"
+
 #include <QByteArray>
 #include <cerrno>
 #include <cstring>
@@ -37,21 +39,6 @@ void noteEdges(JournalLineReader::Line* line, const char* data, int size)
 
 } // namespace
 
-bool JournalLineReader::readAt(int fd, char* data, qint64 size, qint64 offset)
-{
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, data, size_t(size), off_t(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= n;
-        offset += n;
-    }
-    return true;
-}
-
 bool JournalLineReader::read(int fd, qint64 size, const BytesFn& bytes, const LineFn& line)
 {
     // The marks are looked for up to kLookahead bytes past what a round hands on; those
@@ -63,7 +50,7 @@ bool JournalLineReader::read(int fd, qint64 size, const BytesFn& bytes, const Li
     Line current;
     for (;;) {
         const qint64 n = qMin(chunkBytes, size - next);
-        if (n > 0 && !readAt(fd, buf + kept, n, next))
+        if (n > 0 && !FileIo::readAt(fd, buf + kept, n, next))
             return false;
         next += n;
         const int have = kept + int(n);

@@ -31,7 +31,4 @@ public:
 
     // Reads the first `size` bytes of the open file. False on a read error or when stopped.
     static bool read(int fd, qint64 size, const BytesFn& bytes, const LineFn& line);
-
-    // Reads exactly `size` bytes at `offset`.
-    static bool readAt(int fd, char* data, qint64 size, qint64 offset);
 };
