@@ -230,8 +230,10 @@ void TestModbusScenario::simulated_data()
     QTest::newRow("first sensor 120 takes 8 batteries")
         << "--addresses 4 --set 4:120:1300:250 --set 4:127:1277:301" << QList<GroupLayout>{{1, 0, 16, 4, 120}}
         << "0=13,00 B|25,0 °C|1/1;7=12,77 B|30,1 °C|1/8;8=-;15=-" << true << 0 << 9999;
-    QTest::newRow("no measurement") << "--addresses 1 --no-measurement 1:3 --set 1:4:1250:250" << one
-                                    << "3=-;4=12,50 B|25,0 °C|1/5" << true << 0 << 9999;
+    // A dead battery reads 0 V beside a real temperature: that is a reading, not "no data".
+    QTest::newRow("no measurement, and a dead battery")
+        << "--addresses 1 --no-measurement 1:3 --set 1:4:1250:250 --set 1:5:0:250" << one
+        << "3=-;4=12,50 B|25,0 °C|1/5;5=0,00 B|25,0 °C|1/6" << true << 0 << 9999;
     QTest::newRow("groups 1 and 3") << "--addresses 11,33 --set 11:0:1111:111 --set 33:0:1333:333"
                                     << QList<GroupLayout>{{1, 0, 8, 11, 0}, {3, 16, 8, 33, 0}}
                                     << "0=11,11 B|11,1 °C|1/1;16=13,33 B|33,3 °C|3/1;8=--,-- B|--,- °C|-/-"
