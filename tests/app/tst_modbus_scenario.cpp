@@ -272,6 +272,8 @@ void TestModbusScenario::simulated()
     QVERIFY(f->startModbus());
     if (!readable) {
         QVERIFY2(f.waitFor(kSilent1, 16000), f.describe());
+        // Silent after the third unanswered send, not a send later.
+        QVERIFY2(f.sends.size() == 3, f.describe());
         QCOMPARE(f->exchangeStatus()->styleSheet(), QString("color: red"));
         QCOMPARE(f.tile(0), QString("-"));
         QVERIFY(sim.command("answer 1"));
