@@ -8,9 +8,9 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QVector>
 #include <atomic>
 #include <cmath>
-#include <QVector>
 #include <functional>
 
 // A UTC time from ISO text, with or without its "Z".
