@@ -5,10 +5,13 @@
 
 namespace FileIo {
 
-bool readAt(int fd, char* data, qint64 size, qint64 offset)
+namespace {
+// pread and pwrite until all of it is through.
+template <typename Transfer, typename Bytes>
+bool whole(Transfer transfer, int fd, Bytes data, qint64 size, qint64 offset)
 {
     while (size > 0) {
-        const ssize_t n = ::pread(fd, data, size_t(size), off_t(offset));
+        const ssize_t n = transfer(fd, data, size_t(size), off_t(offset));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -19,20 +22,16 @@ bool readAt(int fd, char* data, qint64 size, qint64 offset)
     }
     return true;
 }
+} // namespace
+
+bool readAt(int fd, char* data, qint64 size, qint64 offset)
+{
+    return whole(::pread, fd, data, size, offset);
+}
 
 bool writeAt(int fd, const char* data, qint64 size, qint64 offset)
 {
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, data, size_t(size), off_t(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= n;
-        offset += n;
-    }
-    return true;
+    return whole(::pwrite, fd, data, size, offset);
 }
 
 bool sync(int fd)
