@@ -48,7 +48,7 @@ struct Record
 QByteArray readFile(const QString& path)
 {
     QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 bool writeFile(const QString& path, const QByteArray& data)
@@ -57,7 +57,7 @@ bool writeFile(const QString& path, const QByteArray& data)
     return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
 }
 
-// One element with its text, e.g. el("mode", "true").
+// One element, e.g. el("mode", "true").
 QByteArray el(const char* name, const QByteArray& text)
 {
     return QByteArray("<") + name + ">" + text + "</" + name + ">";
@@ -133,13 +133,12 @@ private slots:
         r.thresholds.tempWarning = 3.5;
         r.settings.setGroupOf(2, 5, 1);
         const QList<QByteArray> lines = r.settings.toXml().split('\n');
-        QCOMPARE(
-            lines.mid(0, 5),
-            (QList<QByteArray>{"<!DOCTYPE settings>", "<settings>", " <warning_alarm>true</warning_alarm>",
-                               " <emergency_alarm>true</emergency_alarm>",
-                               " <temp_warning_threshold>3.5</temp_warning_threshold>"}));
-        QCOMPARE(lines.mid(10, 3), (QList<QByteArray>{" <journal_size>1.02</journal_size>",
-                                                      " <com_port></com_port>", " <mode>false</mode>"}));
+        QCOMPARE(lines.mid(0, 5).join('|'),
+                 "<!DOCTYPE settings>|<settings>| <warning_alarm>true</warning_alarm>| "
+                 "<emergency_alarm>true</emergency_alarm>| "
+                 "<temp_warning_threshold>3.5</temp_warning_threshold>");
+        QCOMPARE(lines.mid(10, 3).join('|'),
+                 " <journal_size>1.02</journal_size>| <com_port></com_port>| <mode>false</mode>");
         // 128 group elements in battery order; the attributes in any order.
         for (int i = 0; i < 128; ++i) {
             const QByteArray line = lines.value(13 + i);
@@ -150,9 +149,8 @@ private slots:
                      line.constData());
         }
         // Without a settings page its fields are written as "error".
-        QCOMPARE(
-            lines.mid(141, 1) + lines.mid(152, 2),
-            (QList<QByteArray>{" <ModbusAddr1>error</ModbusAddr1>", " <Dat6>error</Dat6>", "</settings>"}));
+        QCOMPARE(lines[141] + lines[152] + lines[153],
+                 " <ModbusAddr1>error</ModbusAddr1> <Dat6>error</Dat6></settings>");
     }
     void roundTrip()
     {
@@ -173,29 +171,22 @@ private slots:
         Settings none; // without thresholds nothing is written or read
         QVERIFY(!none.save(dir.filePath("none.xml")) && !QFile::exists(dir.filePath("none.xml")));
     }
-    void failedSaveKeepsOldFile_data()
-    {
-        QTest::addColumn<bool>("diskFull");
-        QTest::newRow("disk full") << true;
-        QTest::newRow("folder missing") << false;
-    }
     void failedSaveKeepsOldFile()
     {
-        QFETCH(bool, diskFull);
+        // A file-size limit makes the write fail half-way, as a full disk would.
         QTemporaryDir own;
-        const QString path = own.filePath(diskFull ? "settings.xml" : "no/such/settings.xml");
+        const QString path = own.filePath("settings.xml");
         const QByteArray old = settingsWith("<journal_size>7</journal_size>");
-        QVERIFY(!diskFull || writeFile(path, old));
+        QVERIFY(writeFile(path, old));
         Record r;
         auto previous = std::signal(SIGXFSZ, SIG_IGN);
-        QVERIFY(!diskFull || limitFileSize(1000));
+        QVERIFY(limitFileSize(1000));
         const bool ok = r.settings.save(path);
         limitFileSize(RLIM_INFINITY);
         std::signal(SIGXFSZ, previous);
         QVERIFY(!ok && !r.settings.lastSaveError().isEmpty());
-        QCOMPARE(readFile(path), diskFull ? old : QByteArray("<missing>"));
-        QCOMPARE(QDir(own.path()).entryList(QDir::Files),
-                 diskFull ? QStringList{"settings.xml"} : QStringList{});
+        QCOMPARE(readFile(path), old);
+        QCOMPARE(QDir(own.path()).entryList(QDir::Files), QStringList{"settings.xml"});
     }
 
 private:
