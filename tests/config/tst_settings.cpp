@@ -102,7 +102,6 @@ private slots:
             row(QString("not a number: '%1'").arg(t), el(tE, t) + el(hE, t) + el("journal_size", t), "");
         row("-0: the journal's floor", el(hE, "-0") + el("journal_size", "-0"), "j=1");
         row("blanks around 1.5", el(hE, " 1.5 ") + el("journal_size", " 1.5 "), "hE=1.5 j=1.5");
-        row("journal below the floor", el("journal_size", "0.5"), "j=1");
         row("sounds off", el("warning_alarm", "false") + el("emergency_alarm", "false"), "sounds=00");
         row("sounds: only false and true count", el("warning_alarm", "TRUE") + el("warning_alarm", "0"), "");
         row("group of the last battery", "<group_id mkp=\"7\" msd=\"15\">6</group_id>", "g127=6");

@@ -122,11 +122,9 @@ private slots:
             QTest::newRow(name) << fields << expected;
         };
         row("example values", "1200|1300|1200|1300|4|5|1", "1.2 1.3 1.2 1.3 4 5 1 0 1");
-        row("comma decimals", "1200,5|1300,5|1100,25|1300|1,5|2,5|1,5",
-            "1.2005 1.3005 1.10025 1.3 1.5 2.5 1.5 0 1");
-        // The journal field takes only what apply reads: up to 100, two decimals.
-        row("journal typed 1,2.5 keeps 1,25", "1200|1300|1200|1300|4|5|1,2.5",
-            "1.2 1.3 1.2 1.3 4 5 1.25 0 1");
+        row("comma decimals", "1200,5|1300|1100,25|1300|1,5|2,5|1,5",
+            "1.2005 1.3 1.10025 1.3 1.5 2.5 1.5 0 1");
+        row("journal 1,2.5 is 1,25", "1200|1300|1200|1300|4|5|1,2.5", "1.2 1.3 1.2 1.3 4 5 1.25 0 1");
         row("equal temperature", "1200|1300|1200|1300|5|5|1.02", kOrder);
         row("equal temperature, comma and stop", "1200|1300|1200|1300|2,5|2.5|1.02", kOrder);
         row("lower warning above emergency", "1200|1300|1400|1300|4|5|1.02", kOrder);

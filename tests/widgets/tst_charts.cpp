@@ -32,7 +32,7 @@ struct Chart
         chart->setGroup(&group);
         chart->setThresholds(&thresholds);
     }
-    Battery* add(double voltage = 13.0, double temperature = 25.0)
+    void add(double voltage = 13.0, double temperature = 25.0)
     {
         const int id = int(batteries.size());
         batteries.push_back(std::make_unique<Battery>(id, id / 8, id % 8));
@@ -41,7 +41,6 @@ struct Chart
         b->setVoltage(voltage);
         b->setTemperature(temperature);
         group.addBattery(b);
-        return b;
     }
     QImage run(bool running = true)
     {
