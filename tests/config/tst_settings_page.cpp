@@ -24,9 +24,9 @@ QStringList clickAnsweringBoxes(QAbstractButton* button)
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box)
             return;
-        seen << box->windowTitle() + "|" + box->text();
-        QVERIFY(box->parentWidget()->isAncestorOf(button) && box->buttons().size() == 1);
-        box->button(QMessageBox::Ok)->click();
+        const bool plain = box->parentWidget()->isAncestorOf(button) && box->buttons().size() == 1;
+        seen << box->windowTitle() + "|" + box->text() + (plain ? "" : " (not a plain box of the page)");
+        box->done(QMessageBox::Ok);
     });
     timer.start(10);
     QTest::mouseClick(button, Qt::LeftButton);
