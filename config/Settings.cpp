@@ -37,6 +37,8 @@ void Settings::reset()
     m_groupIds.fill(0);
     m_warningAlarm = true;
     m_emergencyAlarm = true;
+    m_commLossAlarm = true;
+    m_commLossSweeps = defaultCommLossSweeps;
     if (m_thresholds)
         m_thresholds->setDefaults();
 }

@@ -14,6 +14,9 @@ public:
     static constexpr double defaultJournalSize = 1.02;
     // A real file is a few kilobytes; anything far larger is not ours and is not parsed.
     static constexpr qint64 maxFileSize = 4 * 1024 * 1024;
+    static constexpr int defaultCommLossSweeps = 3;
+    static constexpr int minCommLossSweeps = 1;
+    static constexpr int maxCommLossSweeps = 100;
 
     Settings();
 
@@ -29,6 +32,11 @@ public:
     void setWarningAlarm(bool on) { m_warningAlarm = on; }
     bool emergencyAlarm() const { return m_emergencyAlarm; }
     void setEmergencyAlarm(bool on) { m_emergencyAlarm = on; }
+    // A module silent for this many sweeps in a row (native mode) is in communication loss.
+    bool commLossAlarm() const { return m_commLossAlarm; }
+    void setCommLossAlarm(bool on) { m_commLossAlarm = on; }
+    int commLossSweeps() const { return m_commLossSweeps; }
+    void setCommLossSweeps(int sweeps) { m_commLossSweeps = sweeps; }
     double journalSize() const { return m_journalSize; }
     void setJournalSize(double megabytes) { m_journalSize = megabytes; }
 
@@ -53,6 +61,8 @@ private:
     bool m_warningAlarm = true;
     bool m_emergencyAlarm = true;
     double m_journalSize = defaultJournalSize;
+    bool m_commLossAlarm = true;
+    int m_commLossSweeps = defaultCommLossSweeps;
     AlarmThresholds* m_thresholds = nullptr;
     QString m_comPort;
     QString m_mode;

@@ -39,5 +39,28 @@ bool Event::operator==(const Event& other) const
            m_voltage == other.m_voltage && m_tempDeviation == other.m_tempDeviation &&
            m_voltDeviation == other.m_voltDeviation && m_tempState == other.m_tempState &&
            m_voltState == other.m_voltState && m_isStarted == other.m_isStarted &&
-           m_isConfirmed == other.m_isConfirmed;
+           m_isConfirmed == other.m_isConfirmed && m_kind == other.m_kind &&
+           m_modbusAddress == other.m_modbusAddress && m_limitQuantity == other.m_limitQuantity &&
+           m_limitDirection == other.m_limitDirection && m_limitValue == other.m_limitValue;
+}
+
+Event Event::communication(Kind kind, int msdIndex, int groupNumber, int modbusAddress, const QDateTime& time,
+                           bool isConfirmed)
+{
+    Event e;
+    e.m_kind = kind;
+    e.m_msdIndex = msdIndex;
+    e.m_groupNumber = groupNumber;
+    e.m_modbusAddress = modbusAddress;
+    e.m_time = time;
+    e.m_isStarted = kind == Kind::CommLost;
+    e.m_isConfirmed = isConfirmed;
+    return e;
+}
+
+void Event::setLimit(char quantity, char direction, double value)
+{
+    m_limitQuantity = quantity;
+    m_limitDirection = direction;
+    m_limitValue = value;
 }

@@ -6,10 +6,18 @@
 class Battery;
 
 // One journal event: an alarm's beginning, ending or confirmation, with the battery's values
-// at the moment it was raised. A plain value that travels between threads as a copy.
+// at the moment it was raised, or a module's (device's) communication lost or restored.
+// A plain value that travels between threads as a copy.
 class Event
 {
 public:
+    enum class Kind
+    {
+        Alarm,
+        CommLost,
+        CommRestored
+    };
+
     Event() = default;
     // Takes the battery's values now; call it on the thread that owns the battery.
     Event(Battery* battery, bool isStarted, bool isConfirmed);
@@ -30,6 +38,19 @@ public:
     bool isStarted() const { return m_isStarted; }
     bool isConfirmed() const { return m_isConfirmed; }
 
+    // Communication events name a module (native mode, modbusAddress 0) or a group's device.
+    static Event communication(Kind kind, int msdIndex, int groupNumber, int modbusAddress,
+                               const QDateTime& time, bool isConfirmed);
+    Kind kind() const { return m_kind; }
+    int modbusAddress() const { return m_modbusAddress; }
+
+    // The absolute limit the alarm's state comes from: quantity 'U' or 'T', direction '>' or
+    // '<'; quantity 0 when the state comes from the deviation alone.
+    char limitQuantity() const { return m_limitQuantity; }
+    char limitDirection() const { return m_limitDirection; }
+    double limitValue() const { return m_limitValue; }
+    void setLimit(char quantity, char direction, double value);
+
     // The running battery number shown in Modbus mode, 1..128.
     int batteryNumber() const { return m_msdIndex * 8 + m_mkpIndex + 1; }
 
@@ -49,6 +70,11 @@ private:
     int m_voltState = 0;
     bool m_isStarted = false;
     bool m_isConfirmed = false;
+    Kind m_kind = Kind::Alarm;
+    int m_modbusAddress = 0;
+    char m_limitQuantity = 0;
+    char m_limitDirection = 0;
+    double m_limitValue = 0.0;
 };
 
 Q_DECLARE_METATYPE(Event)
