@@ -7,15 +7,13 @@
 #include <QTemporaryDir>
 #include <atomic>
 #include <fcntl.h>
-#include <mutex>
 #include <poll.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
 
-// The far end of a pseudo-terminal pair playing the 16 native modules in a thread of its own:
-// each request is answered as its module's behaviour says. The near end is reached through a
-// link, which reopen() points at a fresh pair.
+// The far end of a pseudo-terminal pair playing the 16 native modules in a thread of its own;
+// the near end is reached through a link, which reopen() points at a fresh pair.
 class PtyPeer
 {
 public:
@@ -23,11 +21,9 @@ public:
     {
         Good,
         BadChecksum,
-        BadHeader,
         WrongNumber,
         Silent,
-        Vanish,
-        AnswerThenVanish
+        Vanish
     };
     std::atomic<int> behaviour[16] = {};
     std::atomic<int> sweep{0};                  // added to channel 0 (× 1000), so kept readings show
@@ -36,13 +32,7 @@ public:
     PtyPeer() { reopen(); }
     ~PtyPeer() { vanish(); }
     QString linkPath() const { return dir.filePath("line"); }
-    int nearEnd() const { return slave; }
     bool hasVanished() const { return master < 0; }
-    QByteArray received()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return log;
-    }
     void vanish()
     {
         stopping = true;
@@ -84,9 +74,6 @@ private:
             pollfd p{master, POLLIN, 0};
             if (::poll(&p, 1, 10) <= 0 || ::read(master, &byte, 1) != 1)
                 continue;
-            std::unique_lock<std::mutex> lock(mutex);
-            log.append(byte);
-            lock.unlock();
             window = (window + byte).right(3);
             const int module =
                 NativeFrame::requestedModule(reinterpret_cast<const std::uint8_t*>(window.constData()));
@@ -95,19 +82,15 @@ private:
             window.clear();
             const int b = behaviour[module];
             QByteArray answer = typicalAnswer(b == WrongNumber ? (module + 1) % 16 : module, 1000 * sweep);
-            answer[0] = static_cast<char>(b == BadHeader ? 0x54 : 0x55);
-            answer[31] = static_cast<char>(answer[31] + (b == BadChecksum ? 3 : b == BadHeader ? -1 : 0));
+            answer[31] = static_cast<char>(answer[31] + (b == BadChecksum ? 3 : 0));
             for (int at = 0; b != Silent && b != Vanish && at < 32; at += pieceSize) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(at ? pauseMs.load() : 0));
                 if (::write(master, answer.constData() + at,
                             static_cast<size_t>(qMin<int>(pieceSize, 32 - at))) < 0)
                     break;
             }
-            if (b == Vanish || b == AnswerThenVanish) {
-                // A hang-up discards what the near end has not read: let it take the answer first.
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (b == Vanish)
                 return closePair();
-            }
         }
     }
 
@@ -115,6 +98,4 @@ private:
     std::atomic<int> master{-1}, slave{-1};
     std::thread worker;
     std::atomic<bool> stopping{false};
-    std::mutex mutex;
-    QByteArray log;
 };
