@@ -1,16 +1,12 @@
 #!/usr/bin/python3
-"""Prints Modbus RTU frames built by pymodbus, one case a line, for a seed and a number of cases:
-    crc <data hex or -> <crc as sent, low byte first>
-    read <function> <slave> <start> <count> <request hex> <answer hex> <registers, comma-separated hex>
-    exception <function> <slave> <code> <answer hex>
-"""
+# Modbus RTU frames built by pymodbus for a seed and a number of cases, one a line:
+#   crc <data hex or -> <crc as sent>;  read <function> <slave> <start> <count> <request> <answer> <registers>
 import random
 import struct
 import sys
 
 from pymodbus.factory import ClientDecoder
 from pymodbus.framer.rtu_framer import ModbusRtuFramer
-from pymodbus.pdu import ExceptionResponse
 from pymodbus.register_read_message import (ReadHoldingRegistersRequest, ReadHoldingRegistersResponse,
                                             ReadInputRegistersRequest, ReadInputRegistersResponse)
 from pymodbus.utilities import computeCRC
@@ -33,6 +29,3 @@ for i in range(cases):
     request = framer.buildPacket(MESSAGES[function][0](start, count, unit=slave))
     answer = framer.buildPacket(MESSAGES[function][1](values, unit=slave))
     print("read", function, slave, start, count, request.hex(), answer.hex(), ",".join(f"{v:04x}" for v in values))
-for _ in range(cases // 10):
-    function, slave, code = rng.choice((3, 4)), rng.randint(1, 255), rng.randint(1, 255)
-    print("exception", function, slave, code, framer.buildPacket(ExceptionResponse(function, code, unit=slave)).hex())

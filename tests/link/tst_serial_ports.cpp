@@ -36,8 +36,9 @@ class TestSerialPorts : public QObject
 private slots:
     void table_data();
     void table();
-    void selector_data();
     void selector();
+    void commandLine_data();
+    void commandLine();
 };
 
 void TestSerialPorts::table_data()
@@ -48,18 +49,15 @@ void TestSerialPorts::table_data()
     QTest::newRow("no device behind any entry") << "console ptmx tty tty0 tty63"
                                                 << "";
     // The published type alone decides: nothing here could be opened.
-    QTest::newRow("phantom 8250 ports left out")
-        << "ttyS0:serial8250:4 ttyS1:serial8250:0 ttyS3:serial8250:4 tty1"
-        << "ttyS0 ttyS3";
+    QTest::newRow("phantom 8250 ports") << "ttyS0:serial8250:4 ttyS1:serial8250:0 ttyS3:serial8250:4 tty1"
+                                        << "ttyS0 ttyS3";
     QTest::newRow("serial-core ports of newer kernels") << "ttyS0:port:0:4 ttyS1:port:4:-1"
                                                         << "ttyS1";
-    QTest::newRow("no published type: the port is asked")
-        << "ttyS0:serial8250 ttyS1:serial8250::4 ttyS2:port::0"
-        << "ttyS1";
+    QTest::newRow("no published type: asked") << "ttyS0:serial8250 ttyS1:serial8250::4 ttyS2:port::0"
+                                              << "ttyS1";
     // Only serial-core ports are asked: a USB adapter reports no UART type of its own.
-    QTest::newRow("adapters are never asked")
-        << "ttyUSB0:ftdi_sio::0 ttyACM0:cdc_acm::0 ttyAMA0:uart-pl011::0"
-        << "ttyACM0 ttyAMA0 ttyUSB0";
+    QTest::newRow("adapters never asked") << "ttyUSB0:ftdi_sio::0 ttyACM0:cdc_acm::0 ttyAMA0:uart-pl011::0"
+                                          << "ttyACM0 ttyAMA0 ttyUSB0";
     QTest::newRow("natural order") << "ttyUSB10:ch341 ttyS10:port::4 ttyUSB2:ch341 ttyS2:port::4 ttyS1:port:4"
                                    << "ttyS1 ttyS2 ttyS10 ttyUSB2 ttyUSB10";
 }
@@ -89,32 +87,17 @@ void TestSerialPorts::table()
                  qPrintable(name));
 }
 
-void TestSerialPorts::selector_data()
-{
-    QTest::addColumn<QStringList>("extra");
-    QTest::addColumn<QString>("stored"); // the port in settings.xml
-    QTest::addColumn<QStringList>("items");
-    QTest::newRow("extra after the system's, in the order given")
-        << QStringList{"/tmp/sim", "/dev/pts/3", "ttyS7"} << ""
-        << QStringList{"ttyUSB0", "/tmp/sim", "/dev/pts/3", "ttyS7"};
-    QTest::newRow("a port listed once, the stored one selected")
-        << QStringList{"/dev/ttyUSB0", "/tmp/a", "/tmp/a", "/tmp/b"} << "/tmp/b"
-        << QStringList{"ttyUSB0", "/tmp/a", "/tmp/b"};
-}
-
 void TestSerialPorts::selector()
 {
-    QFETCH(QStringList, extra);
-    QFETCH(QString, stored);
-    QFETCH(QStringList, items);
+    // The extra ports after the system's, in the order given, each once; the stored one selected.
     FakeTtyTable table;
     QVERIFY(table.add("ttyUSB0", "cdc_acm"));
     MainWindow::serialPortTableRoot = table.root();
-    MainWindow::extraComPorts = extra;
-    WindowInFolder w(stored.isEmpty() ? QByteArray()
-                                      : settingsWith("<com_port>" + stored.toUtf8() + "</com_port>\n"));
+    MainWindow::extraComPorts = QStringList{"/dev/ttyUSB0", "/tmp/a", "/dev/pts/3", "/tmp/a", "ttyS7"};
+    WindowInFolder w(settingsWith("<com_port>/dev/pts/3</com_port>\n"));
     MainWindow::extraComPorts.clear();
     MainWindow::serialPortTableRoot = "/sys/class/tty";
+    const QStringList items{"ttyUSB0", "/tmp/a", "/dev/pts/3", "ttyS7"};
     const QComboBox* box = w.window->form()->cmb_com;
     QCOMPARE(box->count(), items.size());
     QCOMPARE(int(w.window->comPortList().size()), items.size());
@@ -123,7 +106,38 @@ void TestSerialPorts::selector()
         QCOMPARE(w.window->comPortList()[size_t(i)]->portName(),
                  items[i].startsWith('/') ? items[i] : "/dev/" + items[i]);
     }
-    QCOMPARE(box->currentIndex(), stored.isEmpty() ? 0 : items.indexOf(stored));
+    QCOMPARE(box->currentIndex(), 2);
+}
+
+void TestSerialPorts::commandLine_data()
+{
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output");
+    // Help and version are answered without any display at all.
+    QTest::newRow("help among ports") << "--port /tmp/x -h" << 0 << "--port <path>";
+    QTest::newRow("version") << "--version" << 0 << "orvik-monitor " ORVIK_VERSION;
+    QTest::newRow("unknown option") << "--bogus" << 1 << "Unknown option 'bogus'";
+}
+
+void TestSerialPorts::commandLine()
+{
+    QFETCH(QString, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(name);
+    if (exitCode)
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+    process.setProcessEnvironment(env);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(qEnvironmentVariable("ORVIK_MONITOR"), arguments.split(' '));
+    QVERIFY2(process.waitForFinished(20000), "ORVIK_MONITOR must name the built program");
+    const QString text = QString::fromLocal8Bit(process.readAll());
+    QCOMPARE(process.exitCode(), exitCode);
+    QVERIFY2(process.exitStatus() == QProcess::NormalExit && text.contains(output), qPrintable(text));
 }
 
 QTEST_MAIN(TestSerialPorts)
