@@ -1,17 +1,12 @@
-// Readings reach the history through the window's own intake: native sweeps as they come,
-// Modbus turns gathered into one sweep per round of the polled groups; a module that did not
-// answer is a gap, never a zero. History windows open from the main window.
+// Readings reach the history through the window's intake: native sweeps as they come, Modbus
+// turns as one sweep a round of the polled groups; a module that did not answer is a gap.
 #include "../common/WindowInFolder.h"
 #include "app/HistoryFeed.h"
-#include "app/MainWindowForm.h"
 #include "core/Battery.h"
 #include "history/HistoryQuery.h"
 #include "history/HistoryRecorder.h"
 #include "link/DevicesGuiData.h"
-#include "widgets/HistoryWindow.h"
-#include "widgets/MKPWidget.h"
 
-#include <QAction>
 #include <QtTest>
 
 namespace {
@@ -35,7 +30,6 @@ class TestHistoryIntake : public QObject
 private slots:
     void nativeSweeps();
     void modbusRounds();
-    void windowsOpenFromTheMainWindow();
 };
 
 void TestHistoryIntake::nativeSweeps()
@@ -86,35 +80,6 @@ void TestHistoryIntake::modbusRounds()
                  QString("12.00 | 21.00 | -"));
     } // stopping records what the second round gathered; group B was not polled again
     QCOMPARE(rawVoltages(path, 0) + " | " + rawVoltages(path, 9), QString("12.00 12.50 | 21.00 -"));
-}
-
-void TestHistoryIntake::windowsOpenFromTheMainWindow()
-{
-    QByteArray groups;
-    for (int p = 0; p < 8; ++p)
-        groups += QString(" <group_id msd=\"1\" mkp=\"%1\">3</group_id>\n").arg(p).toUtf8();
-    WindowInFolder folder(settingsWith(groups));
-    MainWindow* window = folder.window.get();
-    window->show();
-    // A double click on battery 10's tile (module 1, channel 2).
-    QTest::mouseDClick(window->rows()[1][2]->widget(), Qt::LeftButton);
-    QList<HistoryWindow*> open = window->findChildren<HistoryWindow*>();
-    QCOMPARE(open.size(), 1);
-    QCOMPARE(open[0]->windowTitle(), QString("История: Группа 3, МСД 01 : МКП 03"));
-    QVERIFY(open[0]->isVisible());
-    // The menu offers the groups that hold batteries; the operator picks the only one, then none.
-    QStringList offered;
-    for (int choice : {0, -1}) {
-        MainWindow::chooseGroup = [&](QWidget*, const QStringList& items) {
-            offered = items;
-            return choice;
-        };
-        window->form()->action_group_history->trigger();
-    }
-    QCOMPARE(offered, QStringList{"Группа 3"});
-    open = window->findChildren<HistoryWindow*>();
-    QCOMPARE(open.size(), 2);
-    QCOMPARE(open[1]->windowTitle(), QString("История группы 3"));
 }
 
 QTEST_MAIN(TestHistoryIntake)

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QThread>
+#include <QtTest>
+#include <csignal>
+
+// Starts this program with `arguments`, mostly waits for its first output (every fifth round it
+// is killed while it starts), then kills it with SIGKILL at a random moment. Returns the whole
+// lines it printed (the last may have been cut by the kill); false when it did not start or end.
+inline bool killAtRandomMoment(const QStringList& arguments, int round, QRandomGenerator& random,
+                               QList<QByteArray>* lines)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), arguments);
+    if (!child.waitForStarted(10000) || (round % 5 != 4 && !child.waitForReadyRead(30000)))
+        return false;
+    QThread::msleep(random.bounded(200));
+    ::kill(pid_t(child.processId()), SIGKILL);
+    if (!child.waitForFinished(10000))
+        return false;
+    const QByteArray output = child.readAllStandardOutput();
+    *lines = output.left(output.lastIndexOf('\n') + 1).split('\n');
+    lines->removeAll(QByteArray());
+    return true;
+}
