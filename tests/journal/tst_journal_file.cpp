@@ -107,15 +107,15 @@ class TestJournalFile : public QObject
     Q_OBJECT
 private slots:
     void initTestCase() { std::signal(SIGXFSZ, SIG_IGN); } // a full disk fails writes with EFBIG
-    void cleanup() { limitFileSize(RLIM_INFINITY); }
-    void appends_data();
-    void appends();
-    void fullDisk_data();
-    void fullDisk();
-    void killedAtRandomMoments_data();
-    void killedAtRandomMoments();
     void inAChild_data();
     void inAChild();
+    void appends_data();
+    void appends();
+    void killedAtRandomMoments_data();
+    void killedAtRandomMoments();
+    void fullDisk_data();
+    void fullDisk();
+    void cleanup() { limitFileSize(RLIM_INFINITY); }
 };
 
 void TestJournalFile::appends_data()
