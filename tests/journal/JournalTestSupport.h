@@ -10,8 +10,7 @@
 #include <QtTest>
 #include <memory>
 
-const QByteArray kHead = "<html>\n<body>\n";
-const QByteArray kTail = "</body>\n</html>";
+const QByteArray kHead = "<html>\n<body>\n", kTail = "</body>\n</html>";
 
 // A journal in `folder`; what it announced is received on this thread, as by the page.
 struct RunningJournal
@@ -40,26 +39,13 @@ struct RunningJournal
 };
 
 // The voltage carries a running number, so files can be checked for order and gaps.
-inline Event numberedEvent(int n)
-{
-    return Event(n % 16, n % 8, n % 7, QDateTime(QDate(2026, 3, 1), QTime(8, 0)).addSecs(n),
-                 20.0 + (n % 10) * 0.1, n / 100.0, 0.3, -0.25, true, n % 3 == 0, 1, 1);
-}
-
-inline QList<Event> numberedEvents(int first, int count)
+inline QList<Event> numberedEvents(int first, int count = 1)
 {
     QList<Event> events;
-    for (int i = first; i < first + count; ++i)
-        events << numberedEvent(i);
+    for (int n = first; n < first + count; ++n)
+        events << Event(n % 16, n % 8, n % 7, QDateTime(QDate(2026, 3, 1), QTime(8, 0)).addSecs(n),
+                        20.0 + (n % 10) * 0.1, n / 100.0, 0.3, -0.25, true, n % 3 == 0, 1, 1);
     return events;
-}
-
-inline QByteArray paragraphLines(int first, int count)
-{
-    QByteArray lines;
-    for (const Event& e : numberedEvents(first, count))
-        lines += JournalFormat::encode(JournalFormat::toHtml(e)) + '\n';
-    return lines;
 }
 
 inline QByteArray readFile(const QString& path)
@@ -93,15 +79,4 @@ inline QList<int> numbersIn(const QList<Event>& events)
 inline QList<int> numbersIn(const QString& path)
 {
     return numbersIn(JournalFormat::readBack(readFile(path), AlarmThresholds(), 1 << 30).events);
-}
-
-// A rotation cut between its two steps leaves both files holding the same events: once each.
-inline QList<int> numbersOnDisk(const QString& folder)
-{
-    QList<int> numbers = numbersIn(QDir(folder).filePath("journal_bak.html"));
-    const int inBackup = numbers.size();
-    for (int n : numbersIn(QDir(folder).filePath("journal.html")))
-        if (!numbers.mid(0, inBackup).contains(n))
-            numbers << n;
-    return numbers;
 }
