@@ -5,6 +5,22 @@
 #include <QThread>
 #include <QtTest>
 #include <csignal>
+#include <unistd.h>
+
+// A generator seeded at random, the seed logged so that a failing run can be told apart.
+inline QRandomGenerator loggedRandom()
+{
+    const quint32 seed = QRandomGenerator::global()->generate();
+    qInfo("seed %u", seed);
+    return QRandomGenerator(seed);
+}
+
+// A child's report, written at once: a kill right after it must not take it back.
+inline void reportLine(const QByteArray& line)
+{
+    if (::write(STDOUT_FILENO, line.constData(), size_t(line.size())) != line.size())
+        ::_exit(3);
+}
 
 // Starts this program with `arguments`, mostly waits for its first output (every fifth round it
 // is killed while it starts), then kills it with SIGKILL at a random moment. Returns the whole

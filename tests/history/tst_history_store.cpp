@@ -1,13 +1,16 @@
 // history.sqlite: sweeps with gaps read back raw and rolled up, expiry by an injected clock,
 // the resolution of a span, a damaged file set aside, a full disk, a recorder killed at random
-// moments (this program as its child), CSV.
+// moments (this program as its child), CSV, and the readings the window hands over.
 #include "../common/FileSizeLimit.h"
 #include "../common/HistorySupport.h"
 #include "../common/StoreKill.h"
+#include "../common/WindowInFolder.h"
+#include "app/HistoryFeed.h"
 #include "history/HistoryCsv.h"
+#include "link/DevicesGuiData.h"
 
+#include <QApplication>
 #include <QSqlDatabase>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QtTest>
 
@@ -20,25 +23,27 @@ const char kChildFlag[] = "--recorder-child";
 // Runs SQL on a connection of the test's own; the first value of the last statement.
 QString sql(const QString& path, const QStringList& statements)
 {
-    QString result = "failed";
+    QString result;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "test");
         db.setDatabaseName(path);
-        const bool open = db.open();
+        db.open();
         QSqlQuery q(db);
         for (const QString& s : statements)
-            result =
-                open && q.exec(s) ? (q.next() ? q.value(0).toString() : QString()) : q.lastError().text();
+            result = q.exec(s) ? (q.next() ? q.value(0).toString() : QString()) : "failed";
     }
     QSqlDatabase::removeDatabase("test");
     return result;
 }
 
-// "time min/mean/max mV min/mean/max dC" a point, "time -" a gap.
-QStringList pointsRead(const HistorySeries& series)
+// "time min/mean/max mV min/mean/max dC" a point, "time -" a gap; slots of 1 ms are raw.
+QStringList pointsRead(const HistoryQuery& query, int battery, qint64 from, qint64 to, qint64 slot)
 {
+    const HistoryResolution r = slot == 1                     ? HistoryResolution::Raw
+                                : slot == HistoryTime::minute ? HistoryResolution::Minute
+                                                              : HistoryResolution::Hour;
     QStringList lines;
-    for (const HistoryPoint& p : series.points) {
+    for (const HistoryPoint& p : query.series(battery, from, to, r).points) {
         QString line = QString::number(p.msecs);
         for (double v :
              {p.vMin * 1000, p.vMean * 1000, p.vMax * 1000, p.tMin * 10, p.tMean * 10, p.tMax * 10})
@@ -72,6 +77,16 @@ QStringList expectedPoints(const QVector<HistorySweep>& sweeps, int battery, qin
     return lines;
 }
 
+// Voltages of one battery in the last hour's raw history, "-" for a gap.
+QString rawVoltages(const QString& path, int battery)
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    QStringList list;
+    for (const HistoryPoint& p : HistoryQuery(path).series(battery, now - 3600000, now + 1000).points)
+        list << (p.missing ? QString("-") : QString::number(p.vMean, 'f', 2));
+    return list.join(' ');
+}
+
 // Records sweeps 3 s apart as fast as it can, its clock running with them so hours roll up
 // meanwhile, and prints each sweep's time once it is committed.
 int recorderChild(char* argv[])
@@ -84,11 +99,8 @@ int recorderChild(char* argv[])
     QObject::connect(
         &recorder, &HistoryRecorder::sweepsCommitted, &recorder,
         [](const QVector<qint64>& times) {
-            QByteArray lines;
             for (qint64 time : times)
-                lines += QByteArray::number(time) + '\n';
-            if (::write(STDOUT_FILENO, lines.constData(), size_t(lines.size())) != lines.size())
-                ::_exit(3);
+                reportLine(QByteArray::number(time) + '\n');
         },
         Qt::DirectConnection); // on the writer's thread, right after the commit
     for (;;) {
@@ -116,6 +128,8 @@ private slots:
     void killedAtRandomMoments();
     void csv_data();
     void csv();
+    void nativeSweeps();
+    void modbusRounds();
 };
 
 void TestHistoryStore::readBack()
@@ -145,13 +159,9 @@ void TestHistoryStore::readBack()
         dir.filePath("h.sqlite"), [&] { return end + HistoryTime::hour; }, quickOptions());
     QVERIFY(recordAll(recorder, sweeps));
     HistoryQuery query(dir.filePath("h.sqlite"));
-    for (HistoryResolution r : {HistoryResolution::Raw, HistoryResolution::Minute, HistoryResolution::Hour})
+    for (const qint64 slot : {qint64(1), HistoryTime::minute, HistoryTime::hour})
         for (int b : {0, 2, 3, 4, 5, 6, 7, 120})
-            QCOMPARE(pointsRead(query.series(b, start, end, r)),
-                     expectedPoints(sweeps, b,
-                                    r == HistoryResolution::Raw      ? 1
-                                    : r == HistoryResolution::Minute ? HistoryTime::minute
-                                                                     : HistoryTime::hour));
+            QCOMPARE(pointsRead(query, b, start, end, slot), expectedPoints(sweeps, b, slot));
     // Six hours are read raw, seven by minutes.
     HistoryQuery clocked(dir.filePath("h.sqlite"), [end] { return end; });
     QCOMPARE(clocked.series(0, end - 6 * HistoryTime::hour, end).resolution, HistoryResolution::Raw);
@@ -160,12 +170,10 @@ void TestHistoryStore::readBack()
 
 void TestHistoryStore::expiry_data()
 {
-    QTest::addColumn<qint64>("later"); // after the first sweep
-    // Seen step by step while running, or started again only `later` (a clock that jumps).
-    QTest::addColumn<bool>("stepByStep");
-    const qint64 d = HistoryTime::day, h = HistoryTime::hour;
-    QTest::newRow("7 days and half an hour") << 7 * d + h / 2 << true;
-    QTest::newRow("started again a year and three hours on") << 365 * d + 3 * h << false;
+    QTest::addColumn<qint64>("later");    // after the first sweep
+    QTest::addColumn<bool>("stepByStep"); // or started again only `later`: a clock that jumps
+    QTest::newRow("7 days and half an hour") << 7 * HistoryTime::day + HistoryTime::hour / 2 << true;
+    QTest::newRow("started again a year on") << 365 * HistoryTime::day + 3 * HistoryTime::hour << false;
 }
 
 void TestHistoryStore::expiry()
@@ -174,36 +182,37 @@ void TestHistoryStore::expiry()
     QFETCH(bool, stepByStep);
     const qint64 start = utc("2026-07-01T10:00:00Z"), end = start + 2 * HistoryTime::hour, spacing = 10000;
     QTemporaryDir dir;
+    const QString path = dir.filePath("h.sqlite");
     std::atomic<qint64> clock{stepByStep ? end + HistoryTime::minute : start};
     const auto now = [&] { return clock.load(); };
-    auto recorder = std::make_unique<HistoryRecorder>(dir.filePath("h.sqlite"), now, quickOptions());
+    auto recorder = std::make_unique<HistoryRecorder>(path, now, quickOptions());
     QVector<HistorySweep> sweeps;
     for (qint64 t = start; t < end; t += spacing)
         sweeps << makeSweep(t);
     QVERIFY(recordAll(*recorder, sweeps));
     if (!stepByStep)
-        recorder = std::make_unique<HistoryRecorder>(dir.filePath("h.sqlite"), now, quickOptions());
+        recorder = std::make_unique<HistoryRecorder>(path, now, quickOptions());
     clock = start + later;
     QVERIFY(recorder->waitUntilIdle(30000));
-    int rawKept = 0, minutesKept = 0;
+    int raw = 0, minutes = 0;
     for (qint64 t = start; t < end; t += spacing)
-        rawKept += t >= clock - HistoryTime::rawKept;
+        raw += t >= clock - HistoryTime::rawKept;
     for (qint64 m = start; m < end; m += HistoryTime::minute)
-        minutesKept +=
+        minutes +=
             m / HistoryTime::hour * HistoryTime::hour + HistoryTime::hour > clock - HistoryTime::minutesKept;
-    HistoryQuery query(dir.filePath("h.sqlite"));
-    QCOMPARE(query.series(7, start, end, HistoryResolution::Raw).points.size(), rawKept);
-    QCOMPARE(query.series(7, start, end, HistoryResolution::Minute).points.size(), minutesKept);
-    QCOMPARE(query.series(7, start, end, HistoryResolution::Hour).points.size(), 2); // kept for good
+    HistoryQuery query(path); // hours are kept for good
+    QCOMPARE(QList<int>({pointsRead(query, 7, start, end, 1).size(),
+                         pointsRead(query, 7, start, end, HistoryTime::minute).size(),
+                         pointsRead(query, 7, start, end, HistoryTime::hour).size()}),
+             QList<int>({raw, minutes, 2}));
 }
 
 void TestHistoryStore::damagedFileSetAside_data()
 {
     QTest::addColumn<QString>("damage");
-    QTest::addColumn<bool>("setAside");
-    for (const char* damage : {"random bytes, with a log", "history cut short", "another program's database"})
-        QTest::newRow(damage) << damage << true;
-    QTest::newRow("sound history") << "sound history" << false;
+    for (const char* damage :
+         {"random bytes, with a log", "history cut short", "another program's database", "sound history"})
+        QTest::newRow(damage) << damage;
 }
 
 // A file that is no usable history at start-up is set aside whole, with its log, recording
@@ -211,14 +220,11 @@ void TestHistoryStore::damagedFileSetAside_data()
 void TestHistoryStore::damagedFileSetAside()
 {
     QFETCH(QString, damage);
-    QFETCH(bool, setAside);
+    const bool setAside = damage != "sound history";
     QTemporaryDir dir;
     const QString path = dir.filePath("history.sqlite");
     const qint64 old = QDateTime::currentMSecsSinceEpoch() / 3000 * 3000 - 3 * HistoryTime::day; // rolled up
     QFile file(path);
-    QByteArray noise(65536, '\0');
-    for (char& c : noise)
-        c = char(QRandomGenerator::global()->bounded(256));
     if (damage.contains("hist")) {
         QVector<HistorySweep> sweeps;
         for (int i = 0; i < 3000; ++i)
@@ -229,10 +235,14 @@ void TestHistoryStore::damagedFileSetAside()
     } else if (damage.startsWith("another")) {
         sql(path,
             {"CREATE TABLE notes(id INTEGER PRIMARY KEY, text TEXT)", "INSERT INTO notes(text) VALUES('x')"});
-    } else if (damage.startsWith("random")) {
+    } else {
+        QVector<quint32> noise(16384);
+        QRandomGenerator::global()->fillRange(noise.data(), noise.size());
         QFile wal(path + "-wal");
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(noise) && wal.open(QIODevice::WriteOnly) &&
-                wal.write(noise.left(8192)));
+        QVERIFY(file.open(QIODevice::WriteOnly) &&
+                file.write(reinterpret_cast<const char*>(noise.data()), 65536) &&
+                wal.open(QIODevice::WriteOnly) &&
+                wal.write(reinterpret_cast<const char*>(noise.data()), 8192));
     }
     file.close();
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -248,8 +258,7 @@ void TestHistoryStore::damagedFileSetAside()
         QVERIFY(recorder.waitUntilWritten(30000));
         QCOMPARE(recorder.state(), HistoryRecorder::State::Recording);
         QTRY_COMPARE(told.count(), setAside && run == 0 ? 1 : 0); // queued to this thread
-        const QStringList broken = QDir(dir.path()).entryList({"history.sqlite.broken-*"}, QDir::Files);
-        QCOMPARE(broken.isEmpty(), !setAside);
+        QCOMPARE(QDir(dir.path()).entryList({"history.sqlite.broken-*"}, QDir::Files).isEmpty(), !setAside);
         if (!told.isEmpty()) {
             const QString name = QFileInfo(told.first().at(0).toString()).fileName();
             QCOMPARE(told.first().at(1).toString(), HistoryRecorder::setAsideMessage(name));
@@ -261,7 +270,7 @@ void TestHistoryStore::damagedFileSetAside()
     // The new sweeps are there, the old ones only when the file was sound.
     QCOMPARE(query.series(3, now - 30000, now, HistoryResolution::Raw).points.size(), 10);
     QCOMPARE(query.series(3, old, old + HistoryTime::day, HistoryResolution::Raw).points.size(),
-             damage == "sound history" ? 3000 : 0);
+             setAside ? 0 : 3000);
 }
 
 // The disk fills: recording stops with a message, sweeps beyond the bounded queue are dropped
@@ -314,9 +323,7 @@ void TestHistoryStore::fullDisk()
 // time, every sweep said committed reads back, and minutes and hours agree with the sweeps.
 void TestHistoryStore::killedAtRandomMoments()
 {
-    const quint32 seed = QRandomGenerator::global()->generate();
-    qInfo("seed %u", seed);
-    QRandomGenerator random(seed);
+    QRandomGenerator random = loggedRandom();
     QTemporaryDir dir;
     const QString path = dir.filePath("history.sqlite");
     const qint64 base = utc("2026-03-01T00:00:00Z");
@@ -324,7 +331,7 @@ void TestHistoryStore::killedAtRandomMoments()
     for (int round = 0; round < 20; ++round) {
         QList<QByteArray> lines;
         QVERIFY(killAtRandomMoment({kChildFlag, path, QString::number(base + round * 6 * HistoryTime::hour),
-                                    QString::number(seed + round)},
+                                    QString::number(random.generate())},
                                    round, random, &lines));
         for (const QByteArray& line : lines)
             acknowledged.insert(line.toLongLong());
@@ -335,19 +342,15 @@ void TestHistoryStore::killedAtRandomMoments()
     HistoryQuery query(path);
     const qint64 to = base + 30 * HistoryTime::day;
     QVector<HistorySweep> sweeps;
-    QHash<qint64, double> stored;
+    QHash<qint64, qint64> stored; // mV
     for (const HistoryPoint& p : query.series(7, base, to, HistoryResolution::Raw).points) {
         sweeps << HistorySweep{p.msecs, {HistoryReading{7, p.vMean, p.tMean, p.missing}}};
-        stored.insert(p.msecs, p.vMean);
+        stored.insert(p.msecs, qRound64(p.vMean * 1000));
     }
-    for (qint64 t : qAsConst(acknowledged)) {
-        QVERIFY2(stored.contains(t), qPrintable(QString("sweep at %1 acknowledged but not on disk").arg(t)));
-        QCOMPARE(qRound64(stored.value(t) * 1000), qRound64(voltageAt(t, 7) * 1000));
-    }
-    QCOMPARE(pointsRead(query.series(7, base, to, HistoryResolution::Minute)),
-             expectedPoints(sweeps, 7, HistoryTime::minute));
-    QCOMPARE(pointsRead(query.series(7, base, to, HistoryResolution::Hour)),
-             expectedPoints(sweeps, 7, HistoryTime::hour));
+    for (qint64 t : qAsConst(acknowledged))
+        QCOMPARE(stored.value(t, -1), qRound64(voltageAt(t, 7) * 1000)); // -1: said committed, not there
+    for (const qint64 slot : {HistoryTime::minute, HistoryTime::hour})
+        QCOMPARE(pointsRead(query, 7, base, to, slot), expectedPoints(sweeps, 7, slot));
 }
 
 void TestHistoryStore::csv_data()
@@ -383,11 +386,63 @@ void TestHistoryStore::csv()
     QVERIFY(!error.isEmpty() && !QFile::exists(dir.filePath("нет такой папки")));
 }
 
+// Native sweeps from the window as they come; a module that did not answer is a gap.
+void TestHistoryStore::nativeSweeps()
+{
+    WindowInFolder folder;
+    folder.window->setNativeRunning(true);
+    for (int i = 0; i < 3; ++i) { // 12 V, 13 V, 14 V; module 2 silent in the second
+        DevicesGuiData data;
+        for (int m = 0; m < 16; ++m) {
+            data.msd[m].valid = !(i == 1 && m == 2);
+            data.msd[m].msd_number = std::uint32_t(m);
+            for (int c = 0; c < 8; ++c)
+                data.msd[m].channel[c] = {12.0 + i + 0.01 * (m * 8 + c), 20.0 + c};
+        }
+        folder.window->dataArrivedHandler(data);
+        QTest::qWait(5); // distinct times
+    }
+    QVERIFY(folder.window->history()->recorder()->waitUntilWritten(5000));
+    const QString path = folder.dir.filePath("history.sqlite");
+    QCOMPARE(rawVoltages(path, 3) + " | " + rawVoltages(path, 17) + " | " + rawVoltages(path, 127),
+             QString("12.03 13.03 14.03 | 12.17 - 14.17 | 13.27 14.27 15.27"));
+}
+
+// Modbus turns as one sweep a round of the polled groups.
+void TestHistoryStore::modbusRounds()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("history.sqlite");
+    std::vector<std::unique_ptr<Battery>> all;
+    QList<Battery*> groupA, groupB;
+    for (int id = 0; id < 16; ++id) {
+        all.push_back(std::make_unique<Battery>(id, id / 8, id % 8));
+        all.back()->setVoltage(12.0 + id);
+        (id < 8 ? groupA : groupB) << all.back().get();
+    }
+    {
+        HistoryFeed feed(path);
+        feed.takeGroupTurn(groupA);
+        groupB[2]->setNoData(true);
+        feed.takeGroupTurn(groupB);
+        QTest::qWait(5);
+        for (Battery* b : groupA) // group A again: the first round is complete and goes out as one sweep
+            b->setVoltage(b->voltage() + 0.5);
+        feed.takeGroupTurn(groupA);
+        QVERIFY(feed.recorder()->waitUntilWritten(5000));
+        QCOMPARE(rawVoltages(path, 0) + " | " + rawVoltages(path, 9) + " | " + rawVoltages(path, 10),
+                 QString("12.00 | 21.00 | -"));
+    } // stopping records what the second round gathered; group B was not polled again
+    QCOMPARE(rawVoltages(path, 0) + " | " + rawVoltages(path, 9), QString("12.00 12.50 | 21.00 -"));
+}
+
 int main(int argc, char* argv[])
 {
-    QCoreApplication app(argc, argv);
-    if (argc == 5 && qstrcmp(argv[1], kChildFlag) == 0)
+    if (argc == 5 && qstrcmp(argv[1], kChildFlag) == 0) {
+        QCoreApplication app(argc, argv);
         return recorderChild(argv);
+    }
+    QApplication app(argc, argv);
     TestHistoryStore test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
