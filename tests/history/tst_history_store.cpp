@@ -14,8 +14,6 @@
 #include <QSqlQuery>
 #include <QtTest>
 
-Q_DECLARE_METATYPE(QVector<HistoryCsvColumn>)
-
 namespace {
 
 const char kChildFlag[] = "--recorder-child";
@@ -37,7 +35,7 @@ QString sql(const QString& path, const QStringList& statements)
 }
 
 // "time min/mean/max mV min/mean/max dC" a point, "time -" a gap; slots of 1 ms are raw.
-QStringList pointsRead(const HistoryQuery& query, int battery, qint64 from, qint64 to, qint64 slot)
+QStringList pointsRead(HistoryQuery& query, int battery, qint64 from, qint64 to, qint64 slot)
 {
     const HistoryResolution r = slot == 1                     ? HistoryResolution::Raw
                                 : slot == HistoryTime::minute ? HistoryResolution::Minute
@@ -119,20 +117,17 @@ class TestHistoryStore : public QObject
 private slots:
     void initTestCase() { std::signal(SIGXFSZ, SIG_IGN); } // a full disk fails writes with EFBIG
     void cleanup() { limitFileSize(RLIM_INFINITY); }
-    void readBack();
-    void expiry_data();
-    void expiry();
+    void readBackAndExpiry();
     void damagedFileSetAside_data();
     void damagedFileSetAside();
     void fullDisk();
     void killedAtRandomMoments();
-    void csv_data();
     void csv();
     void nativeSweeps();
     void modbusRounds();
 };
 
-void TestHistoryStore::readBack()
+void TestHistoryStore::readBackAndExpiry()
 {
     const qint64 start = utc("2026-02-10T22:00:00Z"), end = start + 3 * HistoryTime::hour;
     // 2 silent in the middle hour, 3 in minute 10 of every hour, 4 every other sweep; 5 reads a
@@ -155,56 +150,38 @@ void TestHistoryStore::readBack()
     sweeps.first().readings.resize(120); // 120 and up not there, the rest in reverse order
     std::reverse(sweeps.first().readings.begin(), sweeps.first().readings.end());
     QTemporaryDir dir;
-    HistoryRecorder recorder(
-        dir.filePath("h.sqlite"), [&] { return end + HistoryTime::hour; }, quickOptions());
-    QVERIFY(recordAll(recorder, sweeps));
-    HistoryQuery query(dir.filePath("h.sqlite"));
+    const QString path = dir.filePath("h.sqlite");
+    std::atomic<qint64> clock{end + HistoryTime::hour};
+    const auto now = [&] { return clock.load(); };
+    auto recorder = std::make_unique<HistoryRecorder>(path, now, quickOptions());
+    QVERIFY(recordAll(*recorder, sweeps));
+    HistoryQuery query(path);
     for (const qint64 slot : {qint64(1), HistoryTime::minute, HistoryTime::hour})
         for (int b : {0, 2, 3, 4, 5, 6, 7, 120})
             QCOMPARE(pointsRead(query, b, start, end, slot), expectedPoints(sweeps, b, slot));
     // Six hours are read raw, seven by minutes.
-    HistoryQuery clocked(dir.filePath("h.sqlite"), [end] { return end; });
+    HistoryQuery clocked(path, [end] { return end; });
     QCOMPARE(clocked.series(0, end - 6 * HistoryTime::hour, end).resolution, HistoryResolution::Raw);
     QCOMPARE(clocked.resolutionFor(end - 7 * HistoryTime::hour, end), HistoryResolution::Minute);
-}
-
-void TestHistoryStore::expiry_data()
-{
-    QTest::addColumn<qint64>("later");    // after the first sweep
-    QTest::addColumn<bool>("stepByStep"); // or started again only `later`: a clock that jumps
-    QTest::newRow("7 days and half an hour") << 7 * HistoryTime::day + HistoryTime::hour / 2 << true;
-    QTest::newRow("started again a year on") << 365 * HistoryTime::day + 3 * HistoryTime::hour << false;
-}
-
-void TestHistoryStore::expiry()
-{
-    QFETCH(qint64, later);
-    QFETCH(bool, stepByStep);
-    const qint64 start = utc("2026-07-01T10:00:00Z"), end = start + 2 * HistoryTime::hour, spacing = 10000;
-    QTemporaryDir dir;
-    const QString path = dir.filePath("h.sqlite");
-    std::atomic<qint64> clock{stepByStep ? end + HistoryTime::minute : start};
-    const auto now = [&] { return clock.load(); };
-    auto recorder = std::make_unique<HistoryRecorder>(path, now, quickOptions());
-    QVector<HistorySweep> sweeps;
-    for (qint64 t = start; t < end; t += spacing)
-        sweeps << makeSweep(t);
-    QVERIFY(recordAll(*recorder, sweeps));
-    if (!stepByStep)
-        recorder = std::make_unique<HistoryRecorder>(path, now, quickOptions());
-    clock = start + later;
-    QVERIFY(recorder->waitUntilIdle(30000));
-    int raw = 0, minutes = 0;
-    for (qint64 t = start; t < end; t += spacing)
-        raw += t >= clock - HistoryTime::rawKept;
-    for (qint64 m = start; m < end; m += HistoryTime::minute)
-        minutes +=
-            m / HistoryTime::hour * HistoryTime::hour + HistoryTime::hour > clock - HistoryTime::minutesKept;
-    HistoryQuery query(path); // hours are kept for good
-    QCOMPARE(QList<int>({pointsRead(query, 7, start, end, 1).size(),
-                         pointsRead(query, 7, start, end, HistoryTime::minute).size(),
-                         pointsRead(query, 7, start, end, HistoryTime::hour).size()}),
-             QList<int>({raw, minutes, 2}));
+    // Raw sweeps go after 7 days, minutes after a year by the hour, hours never: seen step by step,
+    // then started again only when the clock has jumped.
+    for (const qint64 later :
+         {7 * HistoryTime::day + HistoryTime::hour / 2, 365 * HistoryTime::day + 150 * HistoryTime::minute}) {
+        clock = start + later;
+        if (later > HistoryTime::minutesKept)
+            recorder = std::make_unique<HistoryRecorder>(path, now, quickOptions());
+        QVERIFY(recorder->waitUntilIdle(30000));
+        int raw = 0, minutes = 0;
+        for (const HistorySweep& s : sweeps)
+            raw += s.msecsSinceEpoch >= clock - HistoryTime::rawKept;
+        for (qint64 m = start; m < end; m += HistoryTime::minute)
+            minutes += m / HistoryTime::hour * HistoryTime::hour + HistoryTime::hour >
+                       clock - HistoryTime::minutesKept;
+        QCOMPARE(QList<int>({pointsRead(query, 7, start, end, 1).size(),
+                             pointsRead(query, 7, start, end, HistoryTime::minute).size(),
+                             pointsRead(query, 7, start, end, HistoryTime::hour).size()}),
+                 QList<int>({raw, minutes, 3}));
+    }
 }
 
 void TestHistoryStore::damagedFileSetAside_data()
@@ -247,24 +224,21 @@ void TestHistoryStore::damagedFileSetAside()
     file.close();
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray before = file.readAll();
-    file.close();
     HistoryQuery query(path); // made before the recorder, it follows it to the new file
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    for (int run = 0; run < 2; ++run) { // told once: the next start finds a sound file
-        HistoryRecorder recorder(path);
-        QSignalSpy told(&recorder, &HistoryRecorder::setAside);
-        for (int i = 0; i < 10; ++i)
-            recorder.record(makeSweep(now - 30000 + (run * 10 + i) * 3000));
-        QVERIFY(recorder.waitUntilWritten(30000));
-        QCOMPARE(recorder.state(), HistoryRecorder::State::Recording);
-        QTRY_COMPARE(told.count(), setAside && run == 0 ? 1 : 0); // queued to this thread
-        QCOMPARE(QDir(dir.path()).entryList({"history.sqlite.broken-*"}, QDir::Files).isEmpty(), !setAside);
-        if (!told.isEmpty()) {
-            const QString name = QFileInfo(told.first().at(0).toString()).fileName();
-            QCOMPARE(told.first().at(1).toString(), HistoryRecorder::setAsideMessage(name));
-            QFile aside(dir.filePath(name)); // as it was, with its log if it had one
-            QVERIFY(aside.open(QIODevice::ReadOnly) && aside.readAll() == before);
-        }
+    HistoryRecorder recorder(path);
+    QSignalSpy told(&recorder, &HistoryRecorder::setAside);
+    for (int i = 0; i < 10; ++i)
+        recorder.record(makeSweep(now - 30000 + i * 3000));
+    QVERIFY(recorder.waitUntilWritten(30000));
+    QCOMPARE(recorder.state(), HistoryRecorder::State::Recording);
+    QTRY_COMPARE(told.count(), int(setAside)); // queued to this thread
+    QCOMPARE(QDir(dir.path()).entryList({"history.sqlite.broken-*"}, QDir::Files).isEmpty(), !setAside);
+    if (setAside) {
+        const QString name = QFileInfo(told.first().at(0).toString()).fileName();
+        QCOMPARE(told.first().at(1).toString(), HistoryRecorder::setAsideMessage(name));
+        QFile aside(dir.filePath(name)); // as it was, with its log if it had one
+        QVERIFY(aside.open(QIODevice::ReadOnly) && aside.readAll() == before);
     }
     QCOMPARE(sql(path, {"PRAGMA quick_check"}), QString("ok"));
     // The new sweeps are there, the old ones only when the file was sound.
@@ -353,35 +327,20 @@ void TestHistoryStore::killedAtRandomMoments()
         QCOMPARE(pointsRead(query, 7, base, to, slot), expectedPoints(sweeps, 7, slot));
 }
 
-void TestHistoryStore::csv_data()
-{
-    QTest::addColumn<QVector<HistoryCsvColumn>>("columns");
-    QTest::addColumn<QStringList>("lines"); // after the byte order mark and "Время"
-    const qint64 t1 = utc("2026-03-01T10:00:00Z"), t2 = t1 + 3000, t3 = t1 + 60000;
-    QTest::newRow("times one column lacks, not a number, oldest first")
-        << QVector<HistoryCsvColumn>{{"A, В", 3, {{t3, 12.25}, {t1, 13.4006}, {t2, qQNaN()}}},
-                                     {"B, °C", 1, {{t2, -0.04}, {t1, -5.25}}}}
-        << QStringList{";A, В;B, °C", "01.03.2026 10:00:00;13,401;-5,3", "01.03.2026 10:00:03;;0,0",
-                       "01.03.2026 10:01:00;12,250;"};
-    HistorySeries series; // its gap leaves no value behind, so the cells stay empty
-    for (int i = 0; i < 3; ++i)
-        series.points << HistoryPoint{t1 + i * 3000, 0, 13.0 + 0.1 * i, 0, 0, 21.0 + i, 0, i == 1};
-    QTest::newRow("a series' means") << QVector<HistoryCsvColumn>{HistoryCsv::voltageColumn("U", series),
-                                                                  HistoryCsv::temperatureColumn("T", series)}
-                                     << QStringList{";U;T", "01.03.2026 10:00:00;13,000;21,0",
-                                                    "01.03.2026 10:00:06;13,200;23,0"};
-}
-
+// Times one column lacks, not a number, oldest first; a value that rounds to nothing unsigned.
 void TestHistoryStore::csv()
 {
-    QFETCH(QVector<HistoryCsvColumn>, columns);
-    QFETCH(QStringList, lines);
+    const qint64 t1 = utc("2026-03-01T10:00:00Z"), t2 = t1 + 3000, t3 = t1 + 60000;
+    const QVector<HistoryCsvColumn> columns{{"A, В", 3, {{t3, 12.25}, {t1, 13.4006}, {t2, qQNaN()}}},
+                                            {"B, °C", 1, {{t2, -0.04}, {t1, -5.25}}}};
+    const QStringList lines{"Время;A, В;B, °C", "01.03.2026 10:00:00;13,401;-5,3", "01.03.2026 10:00:03;;0,0",
+                            "01.03.2026 10:01:00;12,250;"};
     QTemporaryDir dir;
     QString error;
     QVERIFY2(HistoryCsv::write(dir.filePath("история.csv"), columns, &error, Qt::UTC), qPrintable(error));
     QFile file(dir.filePath("история.csv"));
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), "\xEF\xBB\xBF" + QString("Время" + lines.join("\r\n") + "\r\n").toUtf8());
+    QCOMPARE(file.readAll(), "\xEF\xBB\xBF" + QString(lines.join("\r\n") + "\r\n").toUtf8());
     QVERIFY(!HistoryCsv::write(dir.filePath("нет такой папки/история.csv"), columns, &error));
     QVERIFY(!error.isEmpty() && !QFile::exists(dir.filePath("нет такой папки")));
 }
