@@ -60,9 +60,6 @@ void TestJournalFormat::paragraph_data()
     row("two digits, halves away from zero",
         Event(12, 8, 6, kTime, 30.05, 13.2, 5.56, 1.125, false, true, 1, 1),
         "6 </h>МСД 12 : МКП 09 Конец 14:02:07 05/12/2026 13.20 В (1.13 В) 30.1 С (5.6 С) Подтверждено");
-    row("negatives", Event(15, 7, 3, kTime, -10.04, -1.5, -7.26, -12.345, false, false, 1, 1),
-        "3 </h>МСД 15 : МКП 08 Конец 14:02:07 05/12/2026 -1.50 В (-12.35 В) -10.0 С (-7.3 С) Не "
-        "подтверждено");
 }
 
 void TestJournalFormat::paragraph()
@@ -87,9 +84,7 @@ void TestJournalFormat::readBack_data()
     QTest::newRow("empty") << QByteArray() << 0 << true << "";
     QTest::newRow("two, other lines skipped")
         << fileWith({"junk", kGood, "<h>x</h>", other}) << 2 << true << "2 11:4 #93 ";
-    QTest::newRow("text around") << fileWith({"a " + kGood + " b</p>"}) << 1 << true << kGoodRead;
     QTest::newRow("Windows line ends") << fileWith({kGood}).replace("\n", "\r\n") << 1 << true << kGoodRead;
-    QTest::newRow("no line break") << JournalFormat::encode(kGood) << 1 << true << kGoodRead;
     QTest::newRow("utf-8") << "<html>\n" + kGood.toUtf8() + "\n" + other.toUtf8() << 2 << true << "";
     QTest::newRow("binary") << QByteArray::fromHex("7f454c460201003c7000ff0a01") << 0 << true << "";
     QTest::newRow("<p> without </p>")
@@ -116,8 +111,7 @@ void TestJournalFormat::readBack_data()
     edit("(-0.35 В) 24.8 С (1.3", "(-1.25 В) 24.8 С (-4.5", 1, " v2 t2");
     edit("(-0.35 В) 24.8 С (1.3", "(1.35 В) 24.8 С (5.5", 1, " v3 t3");
     // Indices far outside what the program writes overflow nowhere.
-    for (const char* i : {"-3|-3 -3:-4 #-27 ", "99999|99999 99999:99998 #899991 ", "100000|0 0:-1 #0 ",
-                          "-2147483648|0 0:-1 #0 ", "99999999999|0 0:-1 #0 ", "zz|0 0:-1 #0 "})
+    for (const char* i : {"-3|-3 -3:-4 #-27 ", "99999|99999 99999:99998 #899991 ", "99999999999|0 0:-1 #0 "})
         edit("Группа 2 </h>МСД 03 : МКП 05",
              QString("Группа %1 </h>МСД %1 : МКП %1").arg(QString(i).section('|', 0, 0)), 1,
              QString(i).section('|', 1));
@@ -135,15 +129,8 @@ void TestJournalFormat::readBack()
     if (events == 0)
         return;
     QCOMPARE(JournalFormat::readBack(file, AlarmThresholds(), 1).events, back.events.mid(events - 1));
-    AlarmThresholds wide; // the states come from the thresholds given
-    wide.voltHighEmergency = wide.voltLowEmergency = wide.voltHighWarning = wide.voltLowWarning =
-        wide.tempEmergency = wide.tempWarning = 100;
-    QCOMPARE(JournalFormat::readBack(file, wide, 1).events.last().voltState(), 1);
     const Event& e = back.events.last();
     QVERIFY2(describe(e).contains(last), qPrintable(describe(e)));
-    // Its paragraph written again overflows nowhere either.
-    QVERIFY(JournalFormat::toHtml(e).contains(QString::number(e.mkpIndex() + 1) +
-                                              (e.isStarted() ? " Начало " : " Конец ")));
 }
 
 QTEST_GUILESS_MAIN(TestJournalFormat)
