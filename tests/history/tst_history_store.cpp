@@ -100,14 +100,14 @@ class TestHistoryStore : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { std::signal(SIGXFSZ, SIG_IGN); } // a full disk fails writes with EFBIG
-    void cleanup() { limitFileSize(RLIM_INFINITY); }
     void readBackAndExpiry();
     void damagedFileSetAside();
     void fullDisk();
     void killedAtRandomMoments();
     void csv();
     void intake();
+    void initTestCase() { std::signal(SIGXFSZ, SIG_IGN); } // a full disk fails writes with EFBIG
+    void cleanup() { limitFileSize(RLIM_INFINITY); }
 };
 void TestHistoryStore::readBackAndExpiry()
 {
