@@ -10,8 +10,10 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QtTest>
+
 namespace {
 const char kChildFlag[] = "--recorder-child";
+
 // Runs SQL on a connection of the test's own; the first value of the last statement.
 QString sql(const QString& path, const QStringList& statements)
 {
@@ -27,6 +29,7 @@ QString sql(const QString& path, const QStringList& statements)
     QSqlDatabase::removeDatabase("test");
     return result;
 }
+
 // "time min/mean/max mV min/mean/max dC" a point, "time -" a gap; slots of 1 ms are raw.
 QStringList pointsRead(HistoryQuery& query, int battery, qint64 from, qint64 to, qint64 slot)
 {
@@ -43,6 +46,7 @@ QStringList pointsRead(HistoryQuery& query, int battery, qint64 from, qint64 to,
     }
     return lines;
 }
+
 // What pointsRead should say: the valid readings' extremes and mean, rounded half away from zero.
 QStringList expectedPoints(const QVector<HistorySweep>& sweeps, int battery, qint64 slot)
 {
@@ -65,6 +69,7 @@ QStringList expectedPoints(const QVector<HistorySweep>& sweeps, int battery, qin
                      (it->isEmpty() ? " -" : figures(*it) + figures(dc.value(it.key())));
     return lines;
 }
+
 QString rawVoltages(const QString& path, int battery)
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
@@ -73,6 +78,7 @@ QString rawVoltages(const QString& path, int battery)
         list << (p.missing ? QString("-") : QString::number(p.vMean, 'f', 2));
     return list.join(' ');
 }
+
 // Records sweeps 3 s apart, its clock running with them, and prints each one committed.
 int recorderChild(char* argv[])
 {
@@ -96,6 +102,7 @@ int recorderChild(char* argv[])
     }
 }
 } // namespace
+
 class TestHistoryStore : public QObject
 {
     Q_OBJECT
@@ -106,9 +113,12 @@ private slots:
     void killedAtRandomMoments();
     void csv();
     void intake();
+
     void initTestCase() { std::signal(SIGXFSZ, SIG_IGN); } // a full disk fails writes with EFBIG
+
     void cleanup() { limitFileSize(RLIM_INFINITY); }
 };
+
 void TestHistoryStore::readBackAndExpiry()
 {
     const qint64 start = utc("2026-02-10T22:00:00Z"), end = start + 3 * HistoryTime::hour;
@@ -162,6 +172,7 @@ void TestHistoryStore::readBackAndExpiry()
                  QList<int>({raw, minutes, 3}));
     }
 }
+
 // A file that is no usable history is set aside whole, with its log, and the caller told.
 void TestHistoryStore::damagedFileSetAside()
 {
@@ -189,6 +200,7 @@ void TestHistoryStore::damagedFileSetAside()
     QCOMPARE(sql(path, {"PRAGMA quick_check"}), QString("ok"));
     QCOMPARE(query.series(3, now - 30000, now, HistoryResolution::Raw).points.size(), 10);
 }
+
 // The disk fills: a message, the newest sweeps the queue holds kept, then recording resumes.
 void TestHistoryStore::fullDisk()
 {
@@ -223,6 +235,7 @@ void TestHistoryStore::fullDisk()
     QCOMPARE(raw.points.last().msecs, t - 3000);
     QVERIFY(lost > 0 && lost <= duringFull - options.queueLimit);
 }
+
 // SIGKILL while it writes and rolls up: the file stays sound, committed sweeps are there.
 void TestHistoryStore::killedAtRandomMoments()
 {
@@ -250,6 +263,7 @@ void TestHistoryStore::killedAtRandomMoments()
     for (qint64 t : qAsConst(acknowledged))
         QCOMPARE(stored.value(t, -1), qRound64(voltageAt(t, 7) * 1000)); // -1: said committed, not there
 }
+
 void TestHistoryStore::csv() // gaps, not a number, oldest first, no "-0"
 {
     const qint64 t1 = utc("2026-03-01T10:00:00Z"), t2 = t1 + 3000, t3 = t1 + 60000;
@@ -266,6 +280,7 @@ void TestHistoryStore::csv() // gaps, not a number, oldest first, no "-0"
     QVERIFY(!HistoryCsv::write(dir.filePath("нет такой папки/история.csv"), columns, &error));
     QVERIFY(!error.isEmpty() && !QFile::exists(dir.filePath("нет такой папки")));
 }
+
 // Native sweeps from the window as they come, Modbus turns as one sweep a round of the polled
 // groups; a module or battery that did not answer is a gap.
 void TestHistoryStore::intake()
@@ -313,6 +328,7 @@ void TestHistoryStore::intake()
     } // stopping records what the second round gathered; group B was not polled again
     QCOMPARE(rawVoltages(path, 0) + " | " + rawVoltages(path, 9), QString("12.00 12.50 | 21.00 -"));
 }
+
 int main(int argc, char* argv[])
 {
     if (argc == 5 && qstrcmp(argv[1], kChildFlag) == 0) {
@@ -324,4 +340,5 @@ int main(int argc, char* argv[])
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
 }
+
 #include "tst_history_store.moc"

@@ -8,6 +8,7 @@
 #include <QtTest>
 #include <memory>
 const QByteArray kHead = "<html>\n<body>\n", kTail = "</body>\n</html>";
+
 // A journal in `folder`; what it announced is received on this thread, as by the page.
 struct RunningJournal
 {
@@ -16,6 +17,7 @@ struct RunningJournal
     std::unique_ptr<Journal> journal;
     QObject receiver;
     QList<Event> shown;
+
     explicit RunningJournal(const QString& folder, double journalSize = Settings::defaultJournalSize)
     {
         settings.setThresholds(&thresholds);
@@ -25,6 +27,7 @@ struct RunningJournal
         QObject::connect(journal.get(), &Journal::updateJournalWidget, &receiver,
                          [this](const Event& e) { shown << e; });
     }
+
     bool add(const QList<Event>& events, bool saveIntoFile = true)
     {
         const int wanted = shown.size() + events.size();
@@ -33,6 +36,7 @@ struct RunningJournal
         return QTest::qWaitFor([&] { return shown.size() == wanted; }, 30000);
     }
 };
+
 // The voltage carries a running number, so files can be checked for order and gaps.
 inline QList<Event> numberedEvents(int first, int count = 1)
 {
@@ -42,16 +46,19 @@ inline QList<Event> numberedEvents(int first, int count = 1)
                         20.0 + (n % 10) * 0.1, n / 100.0, 0.3, -0.25, true, n % 3 == 0, 1, 1);
     return events;
 }
+
 inline QByteArray readFile(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
+
 inline bool writeFile(const QString& path, const QByteArray& content)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
 }
+
 inline QList<int> range(int first, int count)
 {
     QList<int> numbers;
@@ -59,6 +66,7 @@ inline QList<int> range(int first, int count)
         numbers << first + numbers.size();
     return numbers;
 }
+
 inline QList<int> numbersIn(const QList<Event>& events)
 {
     QList<int> numbers;
@@ -66,6 +74,7 @@ inline QList<int> numbersIn(const QList<Event>& events)
         numbers << qRound(e.voltage() * 100.0);
     return numbers;
 }
+
 inline QList<int> numbersIn(const QString& path)
 {
     return numbersIn(JournalFormat::readBack(readFile(path), AlarmThresholds(), 1 << 30).events);

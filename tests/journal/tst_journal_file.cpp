@@ -7,8 +7,10 @@
 #include <QThread>
 #include <csignal>
 #include <malloc.h>
+
 namespace {
 const char kChildFlag[] = "--journal-child";
+
 QByteArray paragraphLines(int first, int count)
 {
     QByteArray lines;
@@ -16,10 +18,12 @@ QByteArray paragraphLines(int first, int count)
         lines += JournalFormat::encode(JournalFormat::toHtml(e)) + '\n';
     return lines;
 }
+
 QByteArray filler(qint64 length) // a comment line that brings a file to an exact size
 {
     return "<!--" + QByteArray(int(qMax<qint64>(0, length - 8)), 'x') + "-->\n";
 }
+
 // The whole-file rewrite the format was defined by: all but the closing tags, paragraphs, tags.
 QByteArray rewritten(const QByteArray& content, const QByteArray& paragraphs)
 {
@@ -32,6 +36,7 @@ QByteArray rewritten(const QByteArray& content, const QByteArray& paragraphs)
             result += line + '\n';
     return result + paragraphs + kTail;
 }
+
 // A rotation cut between its two steps leaves both files holding the same events: once each.
 QList<int> numbersOnDisk(const QString& folder)
 {
@@ -42,6 +47,7 @@ QList<int> numbersOnDisk(const QString& folder)
             numbers << n;
     return numbers;
 }
+
 // Args: folder, MiB limit, first, count (-1: bursts), MiB address space (0: no cap); prints each one on disk.
 int journalChild(int argc, char* argv[])
 {
@@ -72,6 +78,7 @@ int journalChild(int argc, char* argv[])
         QThread::usleep(random.bounded(3000));
     }
 }
+
 // Runs journalChild as the user nobody, from a copy that user can reach; its first line.
 QByteArray runChild(const QStringList& arguments)
 {
@@ -93,18 +100,23 @@ QByteArray runChild(const QStringList& arguments)
     return done && child.exitCode() == 0 ? child.readAllStandardOutput().split('\n').value(0) : QByteArray();
 }
 } // namespace
+
 class TestJournalFile : public QObject
 {
     Q_OBJECT
 private slots:
+
     void initTestCase() { std::signal(SIGXFSZ, SIG_IGN); } // a full disk fails writes with EFBIG
+
     void cleanup() { limitFileSize(RLIM_INFINITY); }
+
     void appends_data();
     void appends();
     void gigabyteJournalInAReadOnlyFolder();
     void fullDisk();
     void killedAtRandomMoments();
 };
+
 void TestJournalFile::appends_data()
 {
     QTest::addColumn<QByteArray>("before"); // null: no file
@@ -154,6 +166,7 @@ void TestJournalFile::appends_data()
             kept + written.left(k) + QByteArray(written.size() - k, '\0'), 1, range(1, 2 + whole), expected);
     }
 }
+
 void TestJournalFile::appends()
 {
     QFETCH(QByteArray, before);
@@ -173,6 +186,7 @@ void TestJournalFile::appends()
     QCOMPARE(readFile(path), journal);
     QCOMPARE(readFile(dir.filePath("journal_bak.html")), backup);
 }
+
 // 2 GiB, mostly a hole, in a folder that takes no new file, in bounded memory, as nobody.
 void TestJournalFile::gigabyteJournalInAReadOnlyFolder()
 {
@@ -199,6 +213,7 @@ void TestJournalFile::gigabyteJournalInAReadOnlyFolder()
     QCOMPARE(copy.readAll(), rest);
     QCOMPARE(readFile(journal), kHead + paragraphLines(5001, 1) + kTail);
 }
+
 // A file-size limit stands in for a full disk: refused events wait, then all are on disk.
 void TestJournalFile::fullDisk()
 {
@@ -216,6 +231,7 @@ void TestJournalFile::fullDisk()
     j.reset();
     QCOMPARE(numbersOnDisk(dir.path()), range(1, 21));
 }
+
 // Every event said written reads back after a SIGKILL, in order, rotating every 10 KiB.
 void TestJournalFile::killedAtRandomMoments()
 {
@@ -234,6 +250,7 @@ void TestJournalFile::killedAtRandomMoments()
     }
     QVERIFY2(acknowledged > 200, "the writer hardly got to write: the test proved little");
 }
+
 int main(int argc, char* argv[])
 {
     if (argc == 7 && qstrcmp(argv[1], kChildFlag) == 0)
@@ -243,4 +260,5 @@ int main(int argc, char* argv[])
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
 }
+
 #include "tst_journal_file.moc"

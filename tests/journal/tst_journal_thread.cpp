@@ -3,11 +3,13 @@
 #include "core/Battery.h"
 #include "core/BatteryGroup.h"
 #include <clocale>
+
 namespace {
 const QDateTime kTime(QDate(2026, 12, 5), QTime(14, 2, 7));
 const QString kGood = QStringLiteral("<p><h>Группа 2 </h>МСД 03 : МКП 05 Начало 14:02:07 05/12/2026 12.61 В "
                                      "(-0.35 В) 24.8 С (1.3 С) Не подтверждено</p>");
 const QString kGoodRead = "2 3:4 #29 05.12.2026 14:02:07 12.61(-0.35) 24.8(1.3) start unconfirmed v1 t1";
+
 QString describe(const Event& e)
 {
     return QString::asprintf(
@@ -16,16 +18,19 @@ QString describe(const Event& e)
         e.voltDeviation(), e.temperature(), e.tempDeviation(), e.isStarted() ? "start" : "end",
         e.isConfirmed() ? "confirmed" : "unconfirmed", e.voltState(), e.tempState());
 }
+
 QByteArray fileWith(const QStringList& lines)
 {
     return JournalFormat::encode("<html>\n<body>\n" + lines.join('\n') + (lines.isEmpty() ? "" : "\n")) +
            "</body>\n</html>";
 }
 } // namespace
+
 class TestJournal : public QObject
 {
     Q_OBJECT
 private slots:
+
     void initTestCase() // numbers and dates are the file's own under a comma locale
     {
         QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
@@ -33,6 +38,7 @@ private slots:
             if (std::setlocale(LC_ALL, name))
                 break;
     }
+
     void paragraph_data();
     void paragraph();
     void readBack_data();
@@ -40,6 +46,7 @@ private slots:
     void readingWhileTheJournalWrites();
     void keepsTheNewestAndWritesAllAtTheEnd();
 };
+
 void TestJournal::paragraph_data()
 {
     QTest::addColumn<Event>("event");
@@ -55,6 +62,7 @@ void TestJournal::paragraph_data()
         Event(12, 8, 6, kTime, 30.05, 13.2, 5.56, 1.125, false, true, 1, 1),
         "6 </h>МСД 12 : МКП 09 Конец 14:02:07 05/12/2026 13.20 В (1.13 В) 30.1 С (5.6 С) Подтверждено");
 }
+
 void TestJournal::paragraph()
 {
     QFETCH(Event, event);
@@ -66,6 +74,7 @@ void TestJournal::paragraph()
             bytes.contains(" \xd1 ("));
     QCOMPARE(JournalFormat::decode(bytes), html);
 }
+
 void TestJournal::readBack_data()
 {
     QTest::addColumn<QByteArray>("file");
@@ -106,6 +115,7 @@ void TestJournal::readBack_data()
              QString("Группа %1 </h>МСД %1 : МКП %1").arg(QString(i).section('|', 0, 0)), 1,
              QString(i).section('|', 1));
 }
+
 void TestJournal::readBack()
 {
     QFETCH(QByteArray, file);
@@ -121,6 +131,7 @@ void TestJournal::readBack()
     const Event& e = back.events.last();
     QVERIFY2(describe(e).contains(last), qPrintable(describe(e)));
 }
+
 void TestJournal::readingWhileTheJournalWrites()
 {
     QTemporaryDir dir;
@@ -158,6 +169,7 @@ void TestJournal::readingWhileTheJournalWrites()
         QVERIFY(e.isStarted() == (i % 2 == 0) && e.isConfirmed() == (i % 5 == 0));
     }
 }
+
 void TestJournal::keepsTheNewestAndWritesAllAtTheEnd()
 {
     QTemporaryDir dir;

@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QTableWidget>
 #include <QTimer>
+
 namespace {
 struct Page
 {
@@ -16,13 +17,16 @@ struct Page
     RunningJournal j;
     JournalWidget widget;
     QString chosen; // the name the save dialog answers
+
     Page() : j(dir.path(), 100.0), widget(j.journal.get())
     {
         QObject::connect(j.journal.get(), &Journal::updateJournalWidget, &widget,
                          &JournalWidget::updateJournalWidget);
         j.journal->setFileNameChooser([this] { return chosen; });
     }
+
     QString cell(int row, int column) { return widget.table()->item(row, column)->text(); }
+
     // The export's text, blanks collapsed, page numbers gone; and its page size.
     QString exported(const QString& name, const QString& program = "pdftotext")
     {
@@ -36,6 +40,7 @@ struct Page
             .remove(QRegularExpression("(?<=дено|В\\)) \\d+(?= |$)"));
     }
 };
+
 QString pdfText(const QList<Event>& events)
 {
     QStringList lines;
@@ -44,6 +49,7 @@ QString pdfText(const QList<Event>& events)
     return lines.join(' ');
 }
 } // namespace
+
 class TestJournalWidget : public QObject
 {
     Q_OBJECT
@@ -53,6 +59,7 @@ private slots:
     void clear_data();
     void clear();
 };
+
 // In the mode of the moment; halves away from zero, as in the file.
 void TestJournalWidget::rows()
 {
@@ -82,6 +89,7 @@ void TestJournalWidget::rows()
         QCOMPARE(cells.join('|'), "09:02:07 2026-12-05 |" + std::get<2>(rows[r]));
     }
 }
+
 void TestJournalWidget::rowLimitAndExport()
 {
     const QList<Event> events = numberedEvents(0, 1025);
@@ -92,12 +100,14 @@ void TestJournalWidget::rowLimitAndExport()
     QCOMPARE(page.cell(1023, 0), events[1024].time().toString("HH:mm:ss yyyy-MM-dd "));
     QCOMPARE(page.exported("all.pdf"), pdfText(events.mid(1)));
 }
+
 void TestJournalWidget::clear_data()
 {
     QTest::addColumn<QString>("answer");
     QTest::newRow("Да") << "Да";
     QTest::newRow("closed") << "";
 }
+
 // Only the table: the journal and its file keep everything; the export holds what is shown.
 void TestJournalWidget::clear()
 {
