@@ -22,8 +22,7 @@ inline qint64 utc(const char* text)
     return t.toMSecsSinceEpoch();
 }
 
-// Readings that follow from the time and the battery alone, so a reader can tell what any
-// sweep held.
+// Readings that follow from the time and the battery alone, so any sweep can be told.
 inline double voltageAt(qint64 msecs, int battery)
 {
     return 12.0 + 0.001 * double((msecs / 3000 + battery * 7) % 1500);
@@ -43,7 +42,7 @@ inline HistorySweep makeSweep(qint64 msecs,
     return s;
 }
 
-// Short waits and small steps, so the roll-up and expiry run through quickly.
+// Short waits and small steps: the roll-up and expiry run through quickly.
 inline HistoryRecorder::Options quickOptions()
 {
     HistoryRecorder::Options o;
@@ -54,7 +53,7 @@ inline HistoryRecorder::Options quickOptions()
     return o;
 }
 
-// A clock the test sets by hand, read by the recorder's thread.
+// A clock set by hand, read by the recorder's thread.
 struct ManualClock
 {
     std::atomic<qint64> now{0};
@@ -74,7 +73,7 @@ inline bool recordAll(HistoryRecorder& recorder, const QVector<HistorySweep>& sw
 {
     for (int i = 0; i < sweeps.size(); ++i)
         if (recorder.record(sweeps[i]), i % 500 == 499 && !recorder.waitUntilWritten(30000))
-            return false; // in bursts the queue holds
+            return false;
     return recorder.waitUntilWritten(30000) && recorder.waitUntilIdle(30000);
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -8,8 +7,8 @@
 #include <QThread>
 #include <memory>
 
-// A private PulseAudio server with a null sink "nul", for tests that play sound. Start it
-// before the QApplication exists: Qt's audio plugin connects once, to the server it finds.
+// A private audio server with a null sink "nul". Start it before the QApplication exists:
+// Qt's audio plugin connects once, to the server it finds.
 class PulseServer
 {
 public:
@@ -28,17 +27,13 @@ public:
         const int rc =
             run("pulseaudio", {"-D", "--exit-idle-time=-1", "-n", "--load=module-null-sink sink_name=nul",
                                "--load=module-native-protocol-unix"});
-        for (int i = 0; i < 50; ++i) {
-            if (run("pactl", {"info"}) == 0) {
-                run("pactl", {"set-default-sink", "nul"});
-                return true;
-            }
-            QThread::msleep(100);
-        }
+        for (int i = 0; i < 50; ++i, QThread::msleep(100))
+            if (run("pactl", {"info"}) == 0)
+                return run("pactl", {"set-default-sink", "nul"}), true;
         problem = QString("no audio server came up (pulseaudio exit code %1)").arg(rc);
         return false;
     }
-    // Returns once the server is gone, so that a test sees no half-dead server.
+    // Returns once the server is gone: no test meets a half-dead server.
     void stop()
     {
         if (!dir)
