@@ -1,8 +1,5 @@
-// The monitor in native mode against the device simulator on a pty. A battery drifts into a
-// warning and an emergency, the operator confirms, the exchange stops, the journal holds it.
-// Modules that answer with noise, late, for another module or not at all lose their data
-// alone; a line that vanishes mid-sweep takes every battery to no data and comes back. No
-// battery ever shows a value the modules did not send.
+// The native mode against the device simulator: a drift to an emergency confirmed, stopped and
+// journaled; faulty modules lose their data alone, and no battery shows a value never sent.
 #include "../common/PulseServer.h"
 #include "../common/SimulatedLine.h"
 #include "../common/StormSupport.h"
@@ -133,7 +130,6 @@ void TestNativeScenario::driftConfirmStop()
     startMonitor({"--drift-step", "0.7", "--drift-max", "2.0"}, settingsWith(xml));
     MainWindow* window = folder->window.get();
     window->nativeWorker().setPollingPeriod(600);
-    // The order of events and sounds is the alarm test's; here, that they happen at all.
     QSignalSpy warnings(window, &MainWindow::startWarningSound),
         crashes(window, &MainWindow::startCrashSound);
     Battery* battery = folder->battery(3);
@@ -153,9 +149,8 @@ void TestNativeScenario::driftConfirmStop()
     QTest::mouseClick(window->form()->pb_confirm_crashes, Qt::LeftButton);
     QCOMPARE(tile->currentPicture(), MKPWidget::Picture::Red);
     QVERIFY(!window->soundPlayer()->isPlaying());
-    // The emergency goes on, confirmed: further sweeps stay quiet.
-    crashes.clear();
-    QTest::qWait(1500);
+    crashes.clear(); // confirmed, the emergency goes on quietly
+    QVERIFY(waitForSweeps(2));
     QCOMPARE(crashes.count(), 0);
 
     QTest::mouseClick(window->form()->pb_stop_start, Qt::LeftButton);
@@ -168,58 +163,45 @@ void TestNativeScenario::driftConfirmStop()
     const QString journalPath = folder->dir.filePath("journal.html");
     folder->window.reset(); // the journal writes what it was handed before it stops
 
-    // On disk: the warning, the emergency and the confirmation, each with its voltage state.
     QFile journal(journalPath);
     QVERIFY(journal.open(QIODevice::ReadOnly));
     const JournalFormat::ReadBack back = JournalFormat::readBack(journal.readAll(), AlarmThresholds(), 1024);
-    QCOMPARE(back.events.size(), 3);
-    QCOMPARE(back.events[0].voltState(), 2);
-    QCOMPARE(back.events[1].voltState(), 3);
-    QVERIFY(back.events[2].isConfirmed());
-    for (const Event& e : back.events) {
-        QCOMPARE(e.msdIndex(), 0);
-        QCOMPARE(e.mkpIndex(), 3);
-        QVERIFY(e.isStarted());
-    }
+    QStringList events; // the warning, the emergency, the confirmation
+    for (const Event& e : back.events)
+        events << QString("%1:%2 %3%4%5")
+                      .arg(e.msdIndex())
+                      .arg(e.mkpIndex())
+                      .arg(e.voltState())
+                      .arg(e.isStarted())
+                      .arg(e.isConfirmed());
+    QCOMPARE(events.join(", "), QString("0:3 210, 0:3 310, 0:3 311"));
 }
 
 void TestNativeScenario::faultyLine_data()
 {
-    QTest::addColumn<QStringList>("options"); // of the simulator; faults given here hold from the start
+    QTest::addColumn<QStringList>("options"); // of the simulator
     QTest::addColumn<QString>("fault");       // sent once every module has data
     QTest::addColumn<QString>("faulty");      // modules that must lose their data
     // A late answer lands in a later module's read window and spoils that one answer too.
     QTest::addColumn<int>("spoiledBesides");
     QTest::addColumn<QString>("error"); // reported by the worker, if any
     const QStringList fast{"--no-pacing"};
-    QTest::newRow("frost, divisor index 6") << QStringList{"--temperature", "-8", "--divisor", "6"} << ""
-                                            << "" << 0 << "";
-    QTest::newRow("divisor index 15, 12.6 V") << QStringList{"--divisor", "15", "--volts", "12.6"} << ""
-                                              << "" << 0 << "";
-    QTest::newRow("divisor index 12") << QStringList{"--divisor", "12", "--no-pacing"} << ""
+    QTest::newRow("frost, divisor 6") << QStringList{"--temperature", "-8", "--divisor", "6"} << ""
                                       << "" << 0 << "";
+    QTest::newRow("divisor 15, 12.6 V")
+        << QStringList{"--divisor", "15", "--volts", "12.6", "--no-pacing"} << ""
+        << "" << 0 << "";
     QTest::newRow("faults from the start")
         << QStringList{"--no-pacing", "--silent",  "3", "--bad-checksum", "5", "--bad-header",
                        "9",           "--modules", "14"}
         << ""
         << "3,5,9,14,15" << 0 << "";
-    QTest::newRow("silent") << fast << "silent 5"
-                            << "5" << 0 << "";
-    QTest::newRow("noise ahead of the answer") << fast << "garbage 5"
-                                               << "5" << 0 << "";
-    QTest::newRow("noise ahead of the answer, paced") << QStringList() << "garbage 5"
-                                                      << "5" << 0 << "";
-    QTest::newRow("answer after the read window") << fast << "late 5"
-                                                  << "5" << 1 << "";
-    QTest::newRow("answer after the read window, paced") << QStringList() << "late 5"
-                                                         << "5" << 1 << "";
-    QTest::newRow("answering for the next module") << fast << "wrong-number 5"
-                                                   << "5" << 0 << "CS msd_number = address, msd 5/fd000006";
-    QTest::newRow("bad checksum") << fast << "bad-checksum 5"
-                                  << "5" << 0 << "";
     QTest::newRow("two noisy, one silent") << fast << "garbage 0,15\nsilent 7"
                                            << "0,7,15" << 0 << "";
-    QTest::newRow("every module noisy") << fast << "garbage all" << kEveryModule << 0 << "";
+    QTest::newRow("answer after the read window") << fast << "late 5"
+                                                  << "5" << 1 << "";
+    QTest::newRow("answering for the next module") << fast << "wrong-number 5"
+                                                   << "5" << 0 << "CS msd_number = address, msd 5/fd000006";
     // Paced, a sweep takes about 660 ms: 300 ms in, the line is half-way through it.
     QTest::newRow("line vanishes mid-sweep") << QStringList() << "vanish 2" << kEveryModule << 0 << "";
 }
@@ -259,7 +241,7 @@ void TestNativeScenario::faultyLine()
     QString why;
     QVERIFY2(QTest::qWaitFor([&] { return sweeps > 0 && judge(&why); }, 30000), qPrintable(why));
     // And it stays that way, sweep after sweep (a vanished line comes back by itself).
-    for (int i = fault.startsWith("vanish") ? 8 : 0; i < 8; ++i) {
+    for (int i = fault.startsWith("vanish") ? 3 : 0; i < 3; ++i) {
         QVERIFY(waitForSweeps(1));
         QVERIFY2(judge(&why), qPrintable(why));
     }
@@ -279,7 +261,7 @@ void TestNativeScenario::faultyLine()
     QVERIFY(!window->isNativeRunning());
     QTest::mouseClick(window->form()->pb_stop_start, Qt::LeftButton);
     QVERIFY2(window->isNativeRunning(), qPrintable(messages.join("; ")));
-    QVERIFY(waitForSweeps(2));
+    QVERIFY(waitForSweeps(1));
     QVERIFY2(judge(&why), qPrintable(why));
     QVERIFY2(messages.isEmpty(), qPrintable(messages.join("; ")));
     QVERIFY2(implausible.isEmpty(), qPrintable(implausible.mid(0, 5).join("; ")));
