@@ -166,7 +166,6 @@ private slots:
     void aTurn_data();
     void aTurn();
     void startStop();
-    void portRefused();
 };
 
 void TestModbusScenario::simulated_data()
@@ -330,25 +329,6 @@ void TestModbusScenario::startStop()
     QCOMPARE(locked(), QString("Старт 00000"));
     QTest::qWait(300);
     QCOMPARE(peer.requests.size(), sent);
-}
-
-void TestModbusScenario::portRefused()
-{
-    // One box however often the exchange starts; it runs on without a port into silence.
-    PtyLine line;
-    QString text = "Не удалось открыть ком порт %1: Permission denied\nНет доступа к порту: добавьте "
-                   "пользователя в группу dialout и войдите в систему заново.";
-    ModbusWindow f(unopenablePort("pty", line, &text), "1 0 8 1 0");
-    for (int i = 0; i < 2; ++i) {
-        f->stopModbus();
-        AccessAsNobody nobody;
-        QVERIFY(f->startModbus());
-    }
-    const QMessageBox* box = f->modbusMessageBoxes().box(ModbusMessageBoxes::PortNotOpened);
-    QVERIFY(box && box->isVisible());
-    QCOMPARE(box->windowTitle() + ' ' + box->text(), "Error " + text);
-    QCOMPARE(f.openBoxes(), 1);
-    QVERIFY2(f.waitFor(kSilent1, 6000), qPrintable(f.status()));
 }
 
 QTEST_MAIN(TestModbusScenario)

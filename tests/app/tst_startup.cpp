@@ -40,14 +40,11 @@ void TestStartup::damagedSettings_data()
     QTest::newRow("a folder") << QByteArray("/");
     QTest::newRow("empty") << QByteArray("");
     QTest::newRow("truncated") << QByteArray(head + " <group_id msd=\"1\" mk");
-    QTest::newRow("binary") << QByteArray("\x7f"
-                                          "ELF\x02\x01\x01\x00\x00\xff\xfe",
-                                          12);
-    QTest::newRow("windows-1251 text")
-        << QByteArray(head + " <com_port>\xcf\xee\xf0\xf2</com_port>\n</settings>\n");
+    QTest::newRow("binary") << QByteArray::fromHex("7f454c46020101000000fffe");
     QTest::newRow("ill-formed") << QByteArray(head + " <mode>true</modus>\n</settings>\n");
-    QTest::newRow("garbage, nan, inf and repeated values") << QByteArray(
-        head + "<temp_warning_threshold>x</temp_warning_threshold><journal_size>1e400</journal_size>"
+    QTest::newRow("windows-1251, garbage, nan, inf and repeated values") << QByteArray(
+        head + "<com_port>\xcf\xee\xf0\xf2</com_port><temp_warning_threshold>x</"
+               "temp_warning_threshold><journal_size>1e400</journal_size>"
                "<group_id msd=\"-1\" "
                "mkp=\"99\">42</group_id><temp_emergency_threshold>nan</temp_emergency_threshold>"
                "<temp_warning_threshold>inf</temp_warning_threshold><journal_size>-inf</journal_size>"
