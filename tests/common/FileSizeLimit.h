@@ -18,7 +18,6 @@ inline bool limitFileSize(rlim_t bytes)
 {
     return limitResource(RLIMIT_FSIZE, bytes);
 }
-
 // Sanitizers reserve huge address space: no address-space cap to be had under them.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define ORVIK_SANITIZED 1
@@ -42,7 +41,6 @@ inline long long addressSpaceInUse()
     }
     return pages * ::sysconf(_SC_PAGESIZE);
 }
-
 inline bool limitAddressSpace(rlim_t bytes)
 {
     return limitResource(RLIMIT_AS, bytes);

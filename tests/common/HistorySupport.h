@@ -5,7 +5,6 @@
 #include "history/HistoryStore.h"
 #include "history/HistorySweep.h"
 #include "history/HistoryTime.h"
-
 #include <QDateTime>
 #include <QDir>
 #include <QVector>
@@ -27,7 +26,6 @@ inline double voltageAt(qint64 msecs, int battery)
 {
     return 12.0 + 0.001 * double((msecs / 3000 + battery * 7) % 1500);
 }
-
 inline HistoryReading usualReading(qint64 msecs, int battery)
 {
     return {battery, voltageAt(msecs, battery), 20.0 + 0.1 * double((msecs / 3000 + battery) % 90), false};
@@ -67,7 +65,6 @@ inline QString historyPath(const QString& dir)
 {
     return QDir(dir).filePath(QStringLiteral("history.sqlite"));
 }
-
 // Hands the sweeps over in bursts the recorder's queue holds, then waits for the roll-up.
 inline bool recordAll(HistoryRecorder& recorder, const QVector<HistorySweep>& sweeps)
 {
@@ -76,7 +73,6 @@ inline bool recordAll(HistoryRecorder& recorder, const QVector<HistorySweep>& sw
             return false;
     return recorder.waitUntilWritten(30000) && recorder.waitUntilIdle(30000);
 }
-
 inline bool near(double a, double b, double tolerance)
 {
     return std::fabs(a - b) <= tolerance;

@@ -23,14 +23,12 @@ public:
     bool isReady() const { return !nearEnd.isEmpty(); }
     QString path() const { return nearEnd; }
     int farEnd() const { return master; }
-    // The line vanishes: the near end's reads and writes fail.
-    void hangUp()
+    void hangUp() // the near end's reads and writes fail from now on
     {
         if (master >= 0)
             ::close(master);
         master = -1;
     }
-    bool denyAccess() const { return ::chmod(nearEnd.toLocal8Bit().constData(), 0) == 0; }
 
 private:
     int master = -1;
@@ -40,7 +38,9 @@ private:
 // "pty" stands for a line only root may open, anything else for itself; `text` names it as %1.
 inline QString unopenablePort(const QString& name, const PtyLine& line, QString* text)
 {
-    const QString port = name == "pty" && line.isReady() && line.denyAccess() ? line.path() : name;
+    const bool pty =
+        name == "pty" && line.isReady() && ::chmod(line.path().toLocal8Bit().constData(), 0) == 0;
+    const QString port = pty ? line.path() : name;
     if (text->contains("%1"))
         *text = text->arg(port);
     return port;
@@ -56,8 +56,6 @@ public:
         ::setfsuid(previousUser);
         ::setfsgid(previousGroup);
     }
-    AccessAsNobody(const AccessAsNobody&) = delete;
-    AccessAsNobody& operator=(const AccessAsNobody&) = delete;
 
 private:
     int previousGroup, previousUser;

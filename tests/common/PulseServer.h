@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QFile>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 #include <memory>
@@ -14,14 +12,7 @@ class PulseServer
 public:
     bool start()
     {
-        if (QStandardPaths::findExecutable("pulseaudio").isEmpty() ||
-            QStandardPaths::findExecutable("pactl").isEmpty()) {
-            problem = "pulseaudio or pactl is not installed";
-            return false;
-        }
-        dir = std::make_unique<QTemporaryDir>();
-        QFile::setPermissions(dir->path(),
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        dir = std::make_unique<QTemporaryDir>(); // made 0700, as the server wants
         qputenv("XDG_RUNTIME_DIR", dir->path().toLocal8Bit());
         qputenv("PULSE_RUNTIME_PATH", (dir->path() + "/pulse").toLocal8Bit());
         const int rc =
@@ -30,7 +21,7 @@ public:
         for (int i = 0; i < 50; ++i, QThread::msleep(100))
             if (run("pactl", {"info"}) == 0)
                 return run("pactl", {"set-default-sink", "nul"}), true;
-        problem = QString("no audio server came up (pulseaudio exit code %1)").arg(rc);
+        problem = QString("no audio server came up (pulseaudio exit code %1, -1: not installed)").arg(rc);
         return false;
     }
     // Returns once the server is gone: no test meets a half-dead server.

@@ -13,8 +13,8 @@ protected:
     void setupChildProcess() override { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }
 };
 
-// The device simulator (tools/orvik-sim; "--modbus" first for Modbus) on a pty, reached
-// through a link that survives the line vanishing, steered through its control FIFO.
+// The device simulator on a pty, reached through a link that outlives the line, steered
+// through its control FIFO.
 struct SimulatedLine
 {
     QTemporaryDir dir;

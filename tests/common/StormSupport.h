@@ -9,11 +9,9 @@ inline QByteArray everyBatteryGrouped()
 {
     QByteArray xml = "<!DOCTYPE settings>\n<settings>\n";
     for (int id = 0; id < 128; ++id)
-        xml += QString(" <group_id msd=\"%1\" mkp=\"%2\">%3</group_id>\n")
-                   .arg(id / 8)
-                   .arg(id % 8)
-                   .arg(id / 16 + 1)
-                   .toUtf8();
+        xml +=
+            QString::asprintf(" <group_id msd=\"%d\" mkp=\"%d\">%d</group_id>\n", id / 8, id % 8, id / 16 + 1)
+                .toUtf8();
     return xml + "</settings>\n";
 }
 

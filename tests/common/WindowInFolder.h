@@ -2,7 +2,6 @@
 
 #include "app/MainWindow.h"
 #include "core/Battery.h"
-
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -10,9 +9,8 @@
 #include <QTemporaryDir>
 #include <memory>
 
-// The real main window, built in a scratch working directory that holds the given
-// settings.xml (none when null) and `files`, registered as the program's window. `port`: the
-// one port the selector offers.
+// The main window in a scratch working folder holding settings.xml (none when null) and
+// `files`, with `port` (when not null) the one port the selector offers.
 struct WindowInFolder
 {
     QTemporaryDir dir;
