@@ -105,6 +105,7 @@ void TestModbusScenario::simulated_data()
     row("byte by byte", two + "--slow 1", "1 0 8 1 0", shown);
     row("echo of the request", two + "--echo 1", "1 0 8 1 0", shown);
     row("garbage before the frame", two + "--garbage 1", "1 0 8 1 0", shown);
+    row("late answers: one lost each, no silence", two + "--late 1", "1 0 8 1 0", shown);
     row("exception answers, sent again", two + "--exception 1", "1 0 8 1 0", shown, false);
     row("silent device", two + "--silent 1", "1 0 8 1 0", shown, false);
 }

@@ -1,5 +1,4 @@
-// The real program: a second one in the same folder does not start, and a damaged settings.xml
-// (read by the settings test) neither stops the program nor is written over.
+// The real program: one a folder, and a damaged settings.xml neither stops it nor is written over.
 #include "../common/SimulatedLine.h"
 #include <QtTest>
 
