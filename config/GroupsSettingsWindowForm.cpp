@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -51,9 +52,18 @@ QLineEdit* thresholdEdit(QWidget* parent, const char* name)
 }
 } // namespace
 
-void GroupsSettingsWindowForm::setupUi(QWidget* window)
+void GroupsSettingsWindowForm::setupUi(QWidget* page)
 {
-    window->setObjectName(QStringLiteral("GroupsSettingsWindow"));
+    page->setObjectName(QStringLiteral("GroupsSettingsWindow"));
+    // The page scrolls itself: with the limits it is taller than the main window's own size,
+    // and the main window never scrolls.
+    auto* outerLayout = new QVBoxLayout(page);
+    outerLayout->setContentsMargins(0, 0, 0, 0);
+    scrollArea_settings = named(new QScrollArea(page), QStringLiteral("scrollArea_settings"));
+    scrollArea_settings->setWidgetResizable(true);
+    scrollArea_settings->setFrameShape(QFrame::NoFrame);
+    outerLayout->addWidget(scrollArea_settings);
+    QWidget* window = named(new QWidget(), QStringLiteral("settingsContents"));
     auto* pageLayout = new QVBoxLayout(window);
     pageLayout->setContentsMargins(4, 4, 4, 4);
 
@@ -93,7 +103,8 @@ void GroupsSettingsWindowForm::setupUi(QWidget* window)
         fields->addStretch(1);
         block->addLayout(fields);
 
-        listWidget_group[i] = batteryList(window, numbered("listWidget_group", group), 130);
+        // Narrow enough that the lists and the page's own scroll bar fit the main window.
+        listWidget_group[i] = batteryList(window, numbered("listWidget_group", group), 120);
         pbInGroup[i] = arrowButton(window, numbered("pbInGroup", group), 20);
         pbOutGroup[i] = arrowButton(window, numbered("pbOutGroup", group), 20);
         pbOutAllGroup[i] = arrowButton(window, numbered("pbOutAllGroup", group), 30);
@@ -239,12 +250,13 @@ void GroupsSettingsWindowForm::setupUi(QWidget* window)
     limitsLayout->addLayout(commRow);
     pageLayout->addWidget(groupBox_limits);
 
-    retranslateUi(window);
+    scrollArea_settings->setWidget(window);
+    retranslateUi(page);
     // All seven rows and the two-line header show: the table never scrolls by itself.
     const int headerHeight = 2 * tableWidget_limits->fontMetrics().lineSpacing() + 8;
     tableWidget_limits->horizontalHeader()->setFixedHeight(headerHeight);
     tableWidget_limits->setFixedHeight(headerHeight + 7 * 22 + 2 * tableWidget_limits->frameWidth());
-    QMetaObject::connectSlotsByName(window);
+    QMetaObject::connectSlotsByName(page);
 }
 
 void GroupsSettingsWindowForm::retranslateUi(QWidget* window)
@@ -276,7 +288,7 @@ void GroupsSettingsWindowForm::retranslateUi(QWidget* window)
     groupBox->setTitle(tr("Режим работы:"));
     rbModeModbus->setText(tr("Modbus"));
     rbModeOrvik->setText(tr("ОРВИК-x"));
-    groupBox_limits->setTitle(tr("Абсолютные пределы, В и °C (пустая ячейка - выключен)"));
+    groupBox_limits->setTitle(tr("Абсолютные пределы, В и °C: пустая ячейка - предел выключен"));
     tableWidget_limits->setHorizontalHeaderLabels({tr("U>\nпредупр."), tr("U>\nавария"), tr("U<\nпредупр."),
                                                    tr("U<\nавария"), tr("T>\nпредупр."), tr("T>\nавария"),
                                                    tr("T<\nпредупр."), tr("T<\nавария")});

@@ -7,6 +7,7 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QRadioButton;
+class QScrollArea;
 class QSpinBox;
 class QTableWidget;
 class QWidget;
@@ -17,6 +18,7 @@ struct GroupsSettingsWindowForm
 {
     static constexpr int groupCount = 6;
 
+    QScrollArea* scrollArea_settings = nullptr;
     QLabel* label = nullptr;
     QLabel* label_channels = nullptr;
     QListWidget* listWidget_channels = nullptr;

@@ -194,13 +194,13 @@ private slots:
     }
     void newControlsReachable()
     {
-        // At the window's own size the main window scrolls down to every new control.
+        // At the window's own size the page scrolls to every new control; the window never scrolls.
         PageRig rig;
         rig->resize(1166, 557);
         rig->show();
         rig->setCurrentMode(3);
         QApplication::processEvents();
-        auto* area = rig->findChild<QScrollArea*>("scrollArea");
+        auto* area = rig.get<QScrollArea>("scrollArea_settings");
         for (const char* name :
              {"tableWidget_limits", "checkBox_commLoss", "spinBox_commLossSweeps", "pushButton_apply"}) {
             auto* control = rig.get<QWidget>(name);
