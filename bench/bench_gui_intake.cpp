@@ -34,21 +34,22 @@ enum class Load
 };
 
 // Battery i in group 1 + i*6/128: six groups of 21 or 22 batteries, each over three modules.
-// With limits: all eight on for the installation, well clear of the readings, and group 3
-// with an override of its own.
+// With limits: all eight on for the installation, clear of the readings (about 25 V and
+// 12 °C; the alarm case's 5 V jump passes the high warning, under its deviation's emergency),
+// and group 3 with an override of its own.
 QByteArray groupedSettings(bool limits)
 {
     QByteArray children = " <warning_alarm>true</warning_alarm>\n <emergency_alarm>true</emergency_alarm>\n";
     if (limits)
-        children += " <volt_abs_high_warning>14.4</volt_abs_high_warning>\n"
-                    " <volt_abs_high_emergency>15</volt_abs_high_emergency>\n"
-                    " <volt_abs_low_warning>11</volt_abs_low_warning>\n"
-                    " <volt_abs_low_emergency>10.5</volt_abs_low_emergency>\n"
-                    " <temp_abs_high_warning>45</temp_abs_high_warning>\n"
-                    " <temp_abs_high_emergency>55</temp_abs_high_emergency>\n"
+        children += " <volt_abs_high_warning>28</volt_abs_high_warning>\n"
+                    " <volt_abs_high_emergency>31</volt_abs_high_emergency>\n"
+                    " <volt_abs_low_warning>22</volt_abs_low_warning>\n"
+                    " <volt_abs_low_emergency>20</volt_abs_low_emergency>\n"
+                    " <temp_abs_high_warning>40</temp_abs_high_warning>\n"
+                    " <temp_abs_high_emergency>50</temp_abs_high_emergency>\n"
                     " <temp_abs_low_warning>5</temp_abs_low_warning>\n"
                     " <temp_abs_low_emergency>0</temp_abs_low_emergency>\n"
-                    " <volt_abs_high_warning_3>14.2</volt_abs_high_warning_3>\n";
+                    " <volt_abs_high_warning_3>27.5</volt_abs_high_warning_3>\n";
     for (int i = 0; i < 128; ++i)
         children += QString(" <group_id msd=\"%1\" mkp=\"%2\">%3</group_id>\n")
                         .arg(i / 8)
