@@ -29,8 +29,8 @@ public:
     void setGroups(const QList<BatteryGroup*>* groups);
     void setBatteryRows(const QList<QList<Battery*>>* rows);
 
-    // Lists, thresholds, sounds and journal size from the groups and records; the spin
-    // boxes and the mode buttons are left alone.
+    // Lists, thresholds, limits, sounds, communication loss and journal size from the groups
+    // and records; the spin boxes and the mode buttons are left alone.
     void fillFromModel();
     void moveSelected(QListWidget* to, QListWidget* from);
     void moveAll(QListWidget* from);
