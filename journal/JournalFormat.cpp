@@ -95,9 +95,8 @@ QString limitFragment(const Event& e)
            fixedNumber(e.limitValue(), volt ? 2 : 1) + (volt ? QStringLiteral(" В") : QStringLiteral(" С"));
 }
 
-// Takes a limit fragment off the end of a paragraph's pieces into *event's limit, and
-// raises the named quantity's state to at least a warning: the rounded value in the file
-// may sit right on the limit it crossed. False when the pieces end in a broken fragment.
+// Takes a limit fragment off the end of a paragraph's pieces into *limit's limit. False when
+// the pieces end in a broken fragment.
 bool takeLimitFragment(QVector<QStringRef>* pieces, Event* limit)
 {
     const int n = pieces->size();
@@ -116,7 +115,9 @@ bool takeLimitFragment(QVector<QStringRef>* pieces, Event* limit)
     return true;
 }
 
-// A quantity's state read back: the deviation's, the current limits' and the paragraph's own.
+// A quantity's state read back: the higher of the deviation's and the current limits'; the
+// quantity a fragment names is at least a warning, as its value in the file is rounded and
+// may sit right on the limit it crossed.
 int readState(int deviationState, const AbsoluteLimits& limits, AbsoluteLimits::Limit first, double reading,
               bool named)
 {
