@@ -3,7 +3,8 @@
 // measured time is dataArrivedHandler itself, tile repaints included (the tiles repaint at
 // once); the work it leaves queued (label texts, journal page rows) is timed separately, as
 // one pass of the event loop right after it.
-// Cases: all normal; alarms starting and ending every sweep; half the modules silent; and,
+// Cases: all normal; alarms starting and ending every sweep (these two also with every
+// absolute limit on, to show what judging against them costs); half the modules silent; and,
 // to tell the tiles' own painting (they repaint at once) from the rest, all normal with the
 // journal page shown instead of the values page.
 //   bench_gui_intake [--no-sound-server] [Google Benchmark options]
@@ -33,9 +34,22 @@ enum class Load
 };
 
 // Battery i in group 1 + i*6/128: six groups of 21 or 22 batteries, each over three modules.
-QByteArray groupedSettings()
+// With limits: all eight on for the installation, clear of the readings (about 25 V and
+// 12 °C; the alarm case's 5 V jump passes the high warning, under its deviation's emergency),
+// and group 3 with an override of its own.
+QByteArray groupedSettings(bool limits)
 {
     QByteArray children = " <warning_alarm>true</warning_alarm>\n <emergency_alarm>true</emergency_alarm>\n";
+    if (limits)
+        children += " <volt_abs_high_warning>28</volt_abs_high_warning>\n"
+                    " <volt_abs_high_emergency>31</volt_abs_high_emergency>\n"
+                    " <volt_abs_low_warning>22</volt_abs_low_warning>\n"
+                    " <volt_abs_low_emergency>20</volt_abs_low_emergency>\n"
+                    " <temp_abs_high_warning>40</temp_abs_high_warning>\n"
+                    " <temp_abs_high_emergency>50</temp_abs_high_emergency>\n"
+                    " <temp_abs_low_warning>5</temp_abs_low_warning>\n"
+                    " <temp_abs_low_emergency>0</temp_abs_low_emergency>\n"
+                    " <volt_abs_high_warning_3>27.5</volt_abs_high_warning_3>\n";
     for (int i = 0; i < 128; ++i)
         children += QString(" <group_id msd=\"%1\" mkp=\"%2\">%3</group_id>\n")
                         .arg(i / 8)
@@ -73,9 +87,9 @@ void drainEvents()
         QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
 }
 
-void takeInSweeps(benchmark::State& state, Load load, bool valuesPage)
+void takeInSweeps(benchmark::State& state, Load load, bool valuesPage, bool limits = false)
 {
-    WindowInFolder folder(groupedSettings());
+    WindowInFolder folder(groupedSettings(limits));
     MainWindow& window = *folder.window;
     window.show();
     // Tall enough that all 16 rows are on screen and every tile paints.
@@ -140,7 +154,15 @@ BENCHMARK_CAPTURE(takeInSweeps, all_normal, Load::AllNormal, true)
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime()
     ->Iterations(200);
+BENCHMARK_CAPTURE(takeInSweeps, all_normal_limits, Load::AllNormal, true, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(200);
 BENCHMARK_CAPTURE(takeInSweeps, alarms_changing, Load::AlarmsChanging, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(200);
+BENCHMARK_CAPTURE(takeInSweeps, alarms_changing_limits, Load::AlarmsChanging, true, true)
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime()
     ->Iterations(200);

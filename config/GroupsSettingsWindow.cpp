@@ -19,6 +19,7 @@
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTableWidget>
 #include <cmath>
 
 GroupsSettingsWindow* GroupsSettingsWindow::instance = nullptr;
@@ -62,6 +63,28 @@ public:
         return state;
     }
 };
+
+// A limit as the table shows it: volts with two decimals, degrees with one, a decimal
+// comma; off is an empty cell.
+QString limitCellText(double value, int limit)
+{
+    if (std::isnan(value))
+        return QString();
+    const int decimals = limit < AbsoluteLimits::TempHighWarning ? 2 : 1;
+    return QString::number(value, 'f', decimals).replace(QLatin1Char('.'), QLatin1Char(','));
+}
+
+// An empty (or blank) cell is off; false when the text is no finite number.
+bool typedLimit(const QString& text, double* value)
+{
+    if (text.trimmed().isEmpty()) {
+        *value = AbsoluteLimits::off;
+        return true;
+    }
+    QString dotted = text;
+    dotted.replace(QLatin1Char(','), QLatin1Char('.'));
+    return FileNumber::parse(dotted, value);
+}
 
 BatteryListWidgetItem* batteryItem(QListWidgetItem* item)
 {
@@ -132,7 +155,16 @@ void GroupsSettingsWindow::fillFromModel()
         ui->lineEdit_crashLowerThreshold->setText(FileNumber::toText(t.voltLowEmergency * 1000.0));
         ui->lineEdit_crashTempThreshold->setText(FileNumber::toText(t.tempEmergency));
     }
+    if (settings && settings->thresholds()) {
+        const AlarmThresholds& t = *settings->thresholds();
+        for (int row = 0; row <= GroupsSettingsWindowForm::groupCount; ++row)
+            for (int i = 0; i < AbsoluteLimits::count; ++i)
+                ui->tableWidget_limits->item(row, i)->setText(
+                    limitCellText(row ? t.groupLimits[row - 1].value[i] : t.limits.value[i], i));
+    }
     if (settings) {
+        ui->checkBox_commLoss->setChecked(settings->commLossAlarm());
+        ui->spinBox_commLossSweeps->setValue(settings->commLossSweeps());
         ui->checkBox_warnSound->setChecked(settings->warningAlarm());
         ui->checkBox_crashSound->setChecked(settings->emergencyAlarm());
         ui->lineEdit_journalSize->setText(FileNumber::toText(settings->journalSize()));
@@ -296,8 +328,12 @@ void GroupsSettingsWindow::on_pushButton_apply_clicked()
         tellOperator(tr("Размер журнала не может быть меньше 1Мб!"));
         return;
     }
+    if (!readLimits(&read))
+        return;
 
     *settings->thresholds() = read;
+    settings->setCommLossAlarm(ui->checkBox_commLoss->isChecked());
+    settings->setCommLossSweeps(ui->spinBox_commLossSweeps->value());
     settings->setEmergencyAlarm(crashSound);
     settings->setWarningAlarm(warnSound);
     settings->setJournalSize(journalSize);
@@ -328,6 +364,35 @@ void GroupsSettingsWindow::on_pushButton_apply_clicked()
     if (!saved)
         tellOperator(tr("Не удалось сохранить настройки в файл settings.xml") + QLatin1Char('\n') +
                      settings->lastSaveError());
+}
+
+bool GroupsSettingsWindow::readLimits(AlarmThresholds* read)
+{
+    for (int row = 0; row <= GroupsSettingsWindowForm::groupCount; ++row) {
+        AbsoluteLimits& limits = row ? read->groupLimits[row - 1] : read->limits;
+        for (int i = 0; i < AbsoluteLimits::count; ++i) {
+            if (!typedLimit(ui->tableWidget_limits->item(row, i)->text(), &limits.value[i])) {
+                tellOperator(tr("Пределы должны быть числами!"));
+                return false;
+            }
+        }
+    }
+    // A group's pair is judged with the installation's limits where it has none.
+    for (int row = 0; row <= GroupsSettingsWindowForm::groupCount; ++row) {
+        const AbsoluteLimits& limits = row ? read->groupLimits[row - 1] : read->limits;
+        const AbsoluteLimits fallback = row ? read->limits : AbsoluteLimits();
+        for (int warning = 0; warning < AbsoluteLimits::count; warning += 2) {
+            if (limits.pairFits(AbsoluteLimits::Limit(warning), fallback))
+                continue;
+            const bool negative = warning < AbsoluteLimits::TempHighWarning &&
+                                  (limits.value[warning] < 0 || limits.value[warning + 1] < 0);
+            tellOperator(negative
+                             ? tr("Предел по напряжению не может быть отрицательным!")
+                             : tr("Предел предупреждения должен быть ближе к норме, чем предел аварии!"));
+            return false;
+        }
+    }
+    return true;
 }
 
 void GroupsSettingsWindow::on_pushButton_cancel_clicked()

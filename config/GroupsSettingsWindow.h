@@ -8,13 +8,14 @@ class BatteryGroup;
 class QListWidget;
 class QSpinBox;
 class Settings;
+struct AlarmThresholds;
 struct GroupsSettingsWindowForm;
 
 // The settings page: the operator distributes the batteries among the six groups, sets
-// each group's Modbus address and first sensor, the thresholds, the sounds, the journal
-// size and the mode. List edits reach the groups, the records and settings.xml only on
-// "Применить". The device link and the settings file read each group's address and
-// first sensor through the static accessors, which answer -1 / "error" while no page exists.
+// each group's Modbus address and first sensor, the thresholds, the absolute limits, the
+// sounds, communication loss, the journal size and the mode. List edits reach the groups, the records and
+// settings.xml only on "Применить". The device link and the settings file read each group's address and first
+// sensor through the static accessors, which answer -1 / "error" while no page exists.
 class GroupsSettingsWindow : public QWidget
 {
     Q_OBJECT
@@ -28,8 +29,8 @@ public:
     void setGroups(const QList<BatteryGroup*>* groups);
     void setBatteryRows(const QList<QList<Battery*>>* rows);
 
-    // Lists, thresholds, sounds and journal size from the groups and records; the spin
-    // boxes and the mode buttons are left alone.
+    // Lists, thresholds, limits, sounds, communication loss and journal size from the groups
+    // and records; the spin boxes and the mode buttons are left alone.
     void fillFromModel();
     void moveSelected(QListWidget* to, QListWidget* from);
     void moveAll(QListWidget* from);
@@ -81,6 +82,8 @@ private:
     void moveOut(int group);
     void moveAllOut(int group);
     void tellOperator(const QString& text);
+    // The limits table into *read; false, the operator told why, when it is refused.
+    bool readLimits(AlarmThresholds* read);
 
     static QSpinBox* addressBox(int group);
     static QSpinBox* sensorBox(int group);

@@ -5,12 +5,15 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QSpinBox>
+#include <QTableWidget>
 #include <QVBoxLayout>
 
 namespace {
@@ -49,9 +52,18 @@ QLineEdit* thresholdEdit(QWidget* parent, const char* name)
 }
 } // namespace
 
-void GroupsSettingsWindowForm::setupUi(QWidget* window)
+void GroupsSettingsWindowForm::setupUi(QWidget* page)
 {
-    window->setObjectName(QStringLiteral("GroupsSettingsWindow"));
+    page->setObjectName(QStringLiteral("GroupsSettingsWindow"));
+    // The page scrolls itself: with the limits it is taller than the main window's own size,
+    // and the main window never scrolls.
+    auto* outerLayout = new QVBoxLayout(page);
+    outerLayout->setContentsMargins(0, 0, 0, 0);
+    scrollArea_settings = named(new QScrollArea(page), QStringLiteral("scrollArea_settings"));
+    scrollArea_settings->setWidgetResizable(true);
+    scrollArea_settings->setFrameShape(QFrame::NoFrame);
+    outerLayout->addWidget(scrollArea_settings);
+    QWidget* window = named(new QWidget(), QStringLiteral("settingsContents"));
     auto* pageLayout = new QVBoxLayout(window);
     pageLayout->setContentsMargins(4, 4, 4, 4);
 
@@ -91,7 +103,8 @@ void GroupsSettingsWindowForm::setupUi(QWidget* window)
         fields->addStretch(1);
         block->addLayout(fields);
 
-        listWidget_group[i] = batteryList(window, numbered("listWidget_group", group), 130);
+        // Narrow enough that the lists and the page's own scroll bar fit the main window.
+        listWidget_group[i] = batteryList(window, numbered("listWidget_group", group), 120);
         pbInGroup[i] = arrowButton(window, numbered("pbInGroup", group), 20);
         pbOutGroup[i] = arrowButton(window, numbered("pbOutGroup", group), 20);
         pbOutAllGroup[i] = arrowButton(window, numbered("pbOutAllGroup", group), 30);
@@ -206,8 +219,44 @@ void GroupsSettingsWindowForm::setupUi(QWidget* window)
     body->addLayout(options);
     pageLayout->addLayout(body, 1);
 
-    retranslateUi(window);
-    QMetaObject::connectSlotsByName(window);
+    // Below the lists, as wide as the page: the table needs the width, and the main window
+    // scrolls down to it. Communication loss on the line under the table.
+    groupBox_limits = named(new QGroupBox(window), QStringLiteral("groupBox_limits"));
+    auto* limitsLayout = new QVBoxLayout(groupBox_limits);
+    tableWidget_limits = named(new QTableWidget(groupBox_limits), QStringLiteral("tableWidget_limits"));
+    tableWidget_limits->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    tableWidget_limits->verticalHeader()->setMinimumSectionSize(22);
+    tableWidget_limits->verticalHeader()->setDefaultSectionSize(22);
+    tableWidget_limits->horizontalHeader()->setMinimumSectionSize(40);
+    tableWidget_limits->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    tableWidget_limits->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    tableWidget_limits->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    tableWidget_limits->setRowCount(7);
+    tableWidget_limits->setColumnCount(8);
+    for (int r = 0; r < 7; ++r)
+        for (int c = 0; c < 8; ++c)
+            tableWidget_limits->setItem(r, c, new QTableWidgetItem());
+    limitsLayout->addWidget(tableWidget_limits);
+    auto* commRow = new QHBoxLayout();
+    checkBox_commLoss = named(new QCheckBox(groupBox_limits), QStringLiteral("checkBox_commLoss"));
+    label_commLossSweeps = named(new QLabel(groupBox_limits), QStringLiteral("label_commLossSweeps"));
+    spinBox_commLossSweeps = named(new QSpinBox(groupBox_limits), QStringLiteral("spinBox_commLossSweeps"));
+    spinBox_commLossSweeps->setRange(1, 100);
+    commRow->addWidget(checkBox_commLoss);
+    commRow->addSpacing(12);
+    commRow->addWidget(label_commLossSweeps);
+    commRow->addWidget(spinBox_commLossSweeps);
+    commRow->addStretch(1);
+    limitsLayout->addLayout(commRow);
+    pageLayout->addWidget(groupBox_limits);
+
+    scrollArea_settings->setWidget(window);
+    retranslateUi(page);
+    // All seven rows and the two-line header show: the table never scrolls by itself.
+    const int headerHeight = 2 * tableWidget_limits->fontMetrics().lineSpacing() + 8;
+    tableWidget_limits->horizontalHeader()->setFixedHeight(headerHeight);
+    tableWidget_limits->setFixedHeight(headerHeight + 7 * 22 + 2 * tableWidget_limits->frameWidth());
+    QMetaObject::connectSlotsByName(page);
 }
 
 void GroupsSettingsWindowForm::retranslateUi(QWidget* window)
@@ -239,6 +288,16 @@ void GroupsSettingsWindowForm::retranslateUi(QWidget* window)
     groupBox->setTitle(tr("Режим работы:"));
     rbModeModbus->setText(tr("Modbus"));
     rbModeOrvik->setText(tr("ОРВИК-x"));
+    groupBox_limits->setTitle(tr("Абсолютные пределы, В и °C: пустая ячейка - предел выключен"));
+    tableWidget_limits->setHorizontalHeaderLabels({tr("U>\nпредупр."), tr("U>\nавария"), tr("U<\nпредупр."),
+                                                   tr("U<\nавария"), tr("T>\nпредупр."), tr("T>\nавария"),
+                                                   tr("T<\nпредупр."), tr("T<\nавария")});
+    QStringList rows{tr("Установка")};
+    for (int g = 1; g <= groupCount; ++g)
+        rows << tr("Группа %1").arg(g);
+    tableWidget_limits->setVerticalHeaderLabels(rows);
+    checkBox_commLoss->setText(tr("Авария при потере связи"));
+    label_commLossSweeps->setText(tr("Нет связи после опросов без ответа:"));
     pushButton_apply->setText(tr("Применить"));
     pushButton_cancel->setText(tr("Отмена"));
 }

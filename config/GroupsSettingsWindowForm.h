@@ -7,7 +7,9 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QRadioButton;
+class QScrollArea;
 class QSpinBox;
+class QTableWidget;
 class QWidget;
 
 // The settings page's form, built in code the way a form compiler would build it: fixed
@@ -16,6 +18,7 @@ struct GroupsSettingsWindowForm
 {
     static constexpr int groupCount = 6;
 
+    QScrollArea* scrollArea_settings = nullptr;
     QLabel* label = nullptr;
     QLabel* label_channels = nullptr;
     QListWidget* listWidget_channels = nullptr;
@@ -51,6 +54,13 @@ struct GroupsSettingsWindowForm
     QGroupBox* groupBox = nullptr;
     QRadioButton* rbModeModbus = nullptr;
     QRadioButton* rbModeOrvik = nullptr;
+    // Absolute limits: row 0 the installation, rows 1..6 the groups; columns in
+    // AbsoluteLimits order. Communication loss beside them.
+    QGroupBox* groupBox_limits = nullptr;
+    QTableWidget* tableWidget_limits = nullptr;
+    QCheckBox* checkBox_commLoss = nullptr;
+    QLabel* label_commLossSweeps = nullptr;
+    QSpinBox* spinBox_commLossSweeps = nullptr;
     QPushButton* pushButton_apply = nullptr;
     QPushButton* pushButton_cancel = nullptr;
 

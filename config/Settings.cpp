@@ -9,10 +9,42 @@
 #include <QDomDocument>
 #include <QFile>
 #include <QSaveFile>
+#include <cmath>
 
 namespace {
 const QString kTrue = QStringLiteral("true");
 const QString kFalse = QStringLiteral("false");
+
+// The eight limits' element names in AbsoluteLimits order; a group's carry "_1".."_6".
+const char* const kLimitTags[AbsoluteLimits::count] = {
+    "volt_abs_high_warning", "volt_abs_high_emergency", "volt_abs_low_warning", "volt_abs_low_emergency",
+    "temp_abs_high_warning", "temp_abs_high_emergency", "temp_abs_low_warning", "temp_abs_low_emergency"};
+
+QString limitTag(int limit, int group)
+{
+    const QString tag = QLatin1String(kLimitTags[limit]);
+    return group ? tag + QLatin1Char('_') + QString::number(group) : tag;
+}
+
+// An empty text is off.
+QString limitText(double value)
+{
+    return std::isnan(value) ? QString() : FileNumber::toText(value);
+}
+
+// Each warning and emergency pair of the candidates that fits replaces the old pair.
+AbsoluteLimits acceptedLimits(const AbsoluteLimits& candidates, const AbsoluteLimits& old,
+                              const AbsoluteLimits& fallback)
+{
+    AbsoluteLimits accepted = old;
+    for (int warning = 0; warning < AbsoluteLimits::count; warning += 2) {
+        if (candidates.pairFits(AbsoluteLimits::Limit(warning), fallback)) {
+            accepted.value[warning] = candidates.value[warning];
+            accepted.value[warning + 1] = candidates.value[warning + 1];
+        }
+    }
+    return accepted;
+}
 
 QString boolText(bool on)
 {
@@ -106,6 +138,13 @@ QByteArray Settings::toXml() const
         add(QStringLiteral("ModbusAddr%1").arg(g), GroupsSettingsWindow::groupModbusAddressText(g));
     for (int g = 1; g <= groupCount; ++g)
         add(QStringLiteral("Dat%1").arg(g), GroupsSettingsWindow::groupFirstSensorText(g));
+    add(QStringLiteral("comm_loss_alarm"), boolText(m_commLossAlarm));
+    add(QStringLiteral("comm_loss_sweeps"), QString::number(m_commLossSweeps));
+    for (int g = 0; g <= groupCount; ++g) {
+        const AbsoluteLimits& limits = g ? t.groupLimits[g - 1] : t.limits;
+        for (int i = 0; i < AbsoluteLimits::count; ++i)
+            add(limitTag(i, g), limitText(limits.value[i]));
+    }
     return doc.toByteArray(1);
 }
 
@@ -183,8 +222,11 @@ void Settings::applyElement(const QString& tag, const QDomElement& element, Alar
             m_groupIds[msd * 8 + mkp] = group;
         return;
     }
-    if (tag == QLatin1String("warning_alarm") || tag == QLatin1String("emergency_alarm")) {
-        bool& flag = tag == QLatin1String("warning_alarm") ? m_warningAlarm : m_emergencyAlarm;
+    if (tag == QLatin1String("warning_alarm") || tag == QLatin1String("emergency_alarm") ||
+        tag == QLatin1String("comm_loss_alarm")) {
+        bool& flag = tag == QLatin1String("warning_alarm")     ? m_warningAlarm
+                     : tag == QLatin1String("emergency_alarm") ? m_emergencyAlarm
+                                                               : m_commLossAlarm;
         if (text == kTrue)
             flag = true;
         else if (text == kFalse)
@@ -211,7 +253,13 @@ void Settings::applyElement(const QString& tag, const QDomElement& element, Alar
             return;
         }
     }
-    if (tag == QLatin1String("journal_size")) {
+    if (tag.startsWith(QLatin1String("volt_abs_")) || tag.startsWith(QLatin1String("temp_abs_"))) {
+        applyLimit(tag, text, candidates);
+        return;
+    }
+    if (tag == QLatin1String("comm_loss_sweeps")) {
+        intInRange(text, minCommLossSweeps, maxCommLossSweeps, &m_commLossSweeps);
+    } else if (tag == QLatin1String("journal_size")) {
         FileNumber::parse(text, &m_journalSize);
     } else if (tag == QLatin1String("com_port")) {
         m_comPort = text;
@@ -227,9 +275,28 @@ void Settings::applyElement(const QString& tag, const QDomElement& element, Alar
     }
 }
 
+void Settings::applyLimit(const QString& tag, const QString& text, AlarmThresholds& candidates) const
+{
+    for (int g = 0; g <= groupCount; ++g) {
+        for (int i = 0; i < AbsoluteLimits::count; ++i) {
+            if (tag != limitTag(i, g))
+                continue;
+            double& candidate = g ? candidates.groupLimits[g - 1].value[i] : candidates.limits.value[i];
+            const double old = g ? m_thresholds->groupLimits[g - 1].value[i] : m_thresholds->limits.value[i];
+            double value = 0.0;
+            candidate = text.isEmpty() ? AbsoluteLimits::off : FileNumber::parse(text, &value) ? value : old;
+            return;
+        }
+    }
+}
+
 void Settings::applyCandidates(const AlarmThresholds& c)
 {
     AlarmThresholds& t = *m_thresholds;
+    // The installation's limits first: a group's pair is judged with them where it has none.
+    t.limits = acceptedLimits(c.limits, t.limits, AbsoluteLimits());
+    for (int g = 0; g < groupCount; ++g)
+        t.groupLimits[g] = acceptedLimits(c.groupLimits[g], t.groupLimits[g], t.limits);
     if (c.tempEmergency > c.tempWarning) {
         if (c.tempEmergency > 0)
             t.tempEmergency = c.tempEmergency;

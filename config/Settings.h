@@ -55,6 +55,7 @@ public:
 
 private:
     void applyElement(const QString& tag, const class QDomElement& element, AlarmThresholds& candidates);
+    void applyLimit(const QString& tag, const QString& text, AlarmThresholds& candidates) const;
     void applyCandidates(const AlarmThresholds& candidates);
 
     QVector<int> m_groupIds;

@@ -8,6 +8,25 @@
 #include <algorithm>
 #include <cmath>
 
+namespace {
+// The higher of the deviation state and the state against the absolute limits of one
+// quantity; *crossed names the limit when the state comes from it.
+int withLimits(int deviationState, const AbsoluteLimits& limits, AbsoluteLimits::Limit first, double reading,
+               AbsoluteLimits::Limit* crossed, double* crossedValue)
+{
+    const AbsoluteLimits::Limit limit = limits.crossed(first, reading);
+    *crossed = AbsoluteLimits::count;
+    if (limit == AbsoluteLimits::count)
+        return deviationState;
+    const int state = AbsoluteLimits::isEmergency(limit) ? StateCode::Emergency : StateCode::Warning;
+    if (state < deviationState)
+        return deviationState;
+    *crossed = limit;
+    *crossedValue = limits.value[limit];
+    return state;
+}
+} // namespace
+
 Battery::Battery(int id, int msdIndex, int mkpIndex) : m_id(id), m_msdIndex(msdIndex), m_mkpIndex(mkpIndex) {}
 
 void Battery::setTemperature(double t)
@@ -79,13 +98,19 @@ void Battery::updateState()
     if (!m_thresholds || !m_group)
         return;
     const AlarmThresholds& t = *m_thresholds;
+    // Only the operator's groups have limits; the others are judged as before.
+    const int group = m_group->number();
+    const AbsoluteLimits limits = group >= 1 && group <= 6 ? t.limitsFor(group) : AbsoluteLimits();
 
     int newTemp = StateCode::None;
+    m_tempLimit = m_voltLimit = AbsoluteLimits::count;
     if (!m_noData) {
         const double dT = std::fabs(m_temperature - m_group->meanTemperature());
         newTemp = dT > t.tempEmergency ? StateCode::Emergency
                   : dT > t.tempWarning ? StateCode::Warning
                                        : StateCode::Normal;
+        newTemp = withLimits(newTemp, limits, AbsoluteLimits::TempHighWarning, m_temperature, &m_tempLimit,
+                             &m_tempLimitValue);
     }
     if (newTemp != m_tempState)
         setConfirmed(false);
@@ -101,6 +126,8 @@ void Battery::updateState()
             newVolt = StateCode::Warning;
         else
             newVolt = StateCode::Normal;
+        newVolt = withLimits(newVolt, limits, AbsoluteLimits::VoltHighWarning, m_voltage, &m_voltLimit,
+                             &m_voltLimitValue);
     }
     if (newVolt != m_voltState)
         setConfirmed(false);
@@ -142,6 +169,7 @@ void Battery::reset()
     setVoltage(0.0);
     m_voltState = m_tempState = 0;
     m_prevVoltState = m_prevTempState = 0;
+    m_voltLimit = m_tempLimit = AbsoluteLimits::count;
     setState(StateCode::None);
     setConfirmed(false);
     m_noData = false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config/AbsoluteLimits.h"
+
 class MKPWidget;
 class BatteryGroup;
 struct AlarmThresholds;
@@ -36,6 +38,12 @@ public:
     int tempState() const;
     int prevVoltState() const { return m_prevVoltState; }
     int prevTempState() const { return m_prevTempState; }
+    // The absolute limit a state comes from (in alarm and not below the deviation's state),
+    // with its value; AbsoluteLimits::count while the state comes from the deviation alone.
+    AbsoluteLimits::Limit voltLimit() const { return m_state == 0 ? AbsoluteLimits::count : m_voltLimit; }
+    AbsoluteLimits::Limit tempLimit() const { return m_state == 0 ? AbsoluteLimits::count : m_tempLimit; }
+    double voltLimitValue() const { return m_voltLimitValue; }
+    double tempLimitValue() const { return m_tempLimitValue; }
 
     void updateState();
 
@@ -61,6 +69,10 @@ private:
     int m_tempState = 0;
     int m_prevVoltState = 0;
     int m_prevTempState = 0;
+    AbsoluteLimits::Limit m_voltLimit = AbsoluteLimits::count;
+    AbsoluteLimits::Limit m_tempLimit = AbsoluteLimits::count;
+    double m_voltLimitValue = 0.0;
+    double m_tempLimitValue = 0.0;
     BatteryGroup* m_group = nullptr;
     bool m_confirmed = false;
     bool m_noData = false;

@@ -20,6 +20,28 @@ Event::Event(Battery* battery, bool isStarted, bool isConfirmed)
     }
     m_tempState = battery->tempState();
     m_voltState = battery->voltState();
+    takeLimit(*battery);
+}
+
+void Event::takeLimit(const Battery& battery)
+{
+    const AbsoluteLimits::Limit volt = battery.voltLimit(), temp = battery.tempLimit();
+    if (volt == AbsoluteLimits::count && temp == AbsoluteLimits::count)
+        return;
+    // The paragraph names the limit of the quantity that changed; when both or neither did
+    // (a confirmation), the higher state's, voltage first.
+    const bool voltChanged = m_voltState != battery.prevVoltState();
+    const bool tempChanged = m_tempState != battery.prevTempState();
+    bool useVolt = volt != AbsoluteLimits::count;
+    if (voltChanged != tempChanged)
+        useVolt = voltChanged;
+    else if (useVolt && temp != AbsoluteLimits::count)
+        useVolt = m_voltState >= m_tempState;
+    const AbsoluteLimits::Limit limit = useVolt ? volt : temp;
+    if (limit == AbsoluteLimits::count)
+        return;
+    setLimit(AbsoluteLimits::quantityOf(limit), AbsoluteLimits::directionOf(limit),
+             useVolt ? battery.voltLimitValue() : battery.tempLimitValue());
 }
 
 Event::Event(int msdIndex, int mkpIndex, int groupNumber, const QDateTime& time, double temperature,

@@ -58,6 +58,8 @@ public:
     bool operator!=(const Event& other) const { return !(*this == other); }
 
 private:
+    void takeLimit(const Battery& battery);
+
     QDateTime m_time;
     int m_msdIndex = 0;
     int m_mkpIndex = 0;

@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <QTextCodec>
 #include <QVector>
+#include <algorithm>
 #include <cmath>
 
 namespace JournalFormat {
@@ -84,10 +85,57 @@ double toDouble(const QStringRef& text)
     return FileNumber::parse(text.toString(), &value) ? value : 0.0; // 0 when not a finite number
 }
 
+// " предел U>14.40 В": the absolute limit the alarm's state comes from; empty for none.
+QString limitFragment(const Event& e)
+{
+    if (!e.limitQuantity())
+        return QString();
+    const bool volt = e.limitQuantity() == 'U';
+    return QStringLiteral(" предел ") + QLatin1Char(e.limitQuantity()) + QLatin1Char(e.limitDirection()) +
+           fixedNumber(e.limitValue(), volt ? 2 : 1) + (volt ? QStringLiteral(" В") : QStringLiteral(" С"));
+}
+
+// Takes a limit fragment off the end of a paragraph's pieces into *limit's limit. False when
+// the pieces end in a broken fragment.
+bool takeLimitFragment(QVector<QStringRef>* pieces, Event* limit)
+{
+    const int n = pieces->size();
+    if (n < 3 || pieces->at(n - 3) != QStringLiteral("предел"))
+        return true;
+    const QStringRef sign = pieces->at(n - 2), unit = pieces->at(n - 1);
+    const bool volt = sign.startsWith(QLatin1Char('U')) && unit == QStringLiteral("В");
+    const bool temp = sign.startsWith(QLatin1Char('T')) && unit == QStringLiteral("С");
+    double value = 0.0;
+    if (sign.size() < 3 || !(volt || temp) ||
+        (sign.at(1) != QLatin1Char('>') && sign.at(1) != QLatin1Char('<')) ||
+        !FileNumber::parse(sign.mid(2).toString(), &value))
+        return false;
+    limit->setLimit(char(sign.at(0).unicode()), char(sign.at(1).unicode()), value);
+    pieces->resize(n - 3);
+    return true;
+}
+
+// A quantity's state read back: the higher of the deviation's and the current limits'; the
+// quantity a fragment names is at least a warning, as its value in the file is rounded and
+// may sit right on the limit it crossed.
+int readState(int deviationState, const AbsoluteLimits& limits, AbsoluteLimits::Limit first, double reading,
+              bool named)
+{
+    const AbsoluteLimits::Limit crossed = limits.crossed(first, reading);
+    int state = deviationState;
+    if (crossed != AbsoluteLimits::count)
+        state =
+            std::max(state, AbsoluteLimits::isEmergency(crossed) ? StateCode::Emergency : StateCode::Warning);
+    return named ? std::max(state, int(StateCode::Warning)) : state;
+}
+
 // One paragraph's text (between <p> and </p>). False when it ends the read-back.
 bool parseParagraph(const QStringRef& text, const AlarmThresholds& thresholds, Event* event)
 {
-    const QVector<QStringRef> pieces = text.split(QLatin1Char(' '), Qt::KeepEmptyParts);
+    QVector<QStringRef> pieces = text.split(QLatin1Char(' '), Qt::KeepEmptyParts);
+    Event limit;
+    if (!takeLimitFragment(&pieces, &limit))
+        return false;
     if (pieces.size() != 19 && pieces.size() != 20)
         return false;
     const int groupNumber = toInt(pieces[1]);
@@ -102,9 +150,17 @@ bool parseParagraph(const QStringRef& text, const AlarmThresholds& thresholds, E
     const bool isConfirmed = isConfirmedWord(pieces[18]);
     if (!time.isValid())
         return false;
+    const AbsoluteLimits limits =
+        groupNumber >= 1 && groupNumber <= 6 ? thresholds.limitsFor(groupNumber) : AbsoluteLimits();
+    const char named = limit.limitQuantity();
     *event = Event(msdIndex, mkpIndex, groupNumber, time, temperature, voltage, tempDeviation, voltDeviation,
-                   isStarted, isConfirmed, tempStateOf(tempDeviation, thresholds),
-                   voltStateOf(voltDeviation, thresholds));
+                   isStarted, isConfirmed,
+                   readState(tempStateOf(tempDeviation, thresholds), limits, AbsoluteLimits::TempHighWarning,
+                             temperature, named == 'T'),
+                   readState(voltStateOf(voltDeviation, thresholds), limits, AbsoluteLimits::VoltHighWarning,
+                             voltage, named == 'U'));
+    if (named)
+        event->setLimit(named, limit.limitDirection(), limit.limitValue());
     return true;
 }
 
@@ -157,7 +213,9 @@ QString toHtml(const Event& e)
     html += QStringLiteral(" С (");
     html += fixedNumber(e.tempDeviation(), 1);
     html += QStringLiteral(" С) ");
-    html += e.isConfirmed() ? QStringLiteral("Подтверждено</p>") : QStringLiteral("Не подтверждено</p>");
+    html += e.isConfirmed() ? QStringLiteral("Подтверждено") : QStringLiteral("Не подтверждено");
+    html += limitFragment(e);
+    html += QStringLiteral("</p>");
     return html;
 }
 

@@ -39,6 +39,18 @@ QBrush stateBrush(int state)
     return QBrush();
 }
 
+// " предел U>14,40 В" after the deviation the limit outranks, in the page's digits.
+void showLimit(QTableWidget* table, int row, const Event& event)
+{
+    if (!event.limitQuantity())
+        return;
+    const bool volt = event.limitQuantity() == 'U';
+    QTableWidgetItem* item = table->item(row, volt ? 4 : 6);
+    item->setText(item->text() + QStringLiteral("  предел ") + QLatin1Char(event.limitQuantity()) +
+                  QLatin1Char(event.limitDirection()) + pageNumber(event.limitValue(), 0, volt ? 2 : 1) +
+                  (volt ? QStringLiteral(" В") : QStringLiteral(" С")));
+}
+
 } // namespace
 
 JournalWidget::JournalWidget(Journal* journal, QWidget* parent) : QWidget(parent), journal(journal)
@@ -119,6 +131,7 @@ void JournalWidget::updateJournalWidget(Event event)
         tableWidget->setItem(row, column, new QTableWidgetItem(texts[column]));
     tableWidget->item(row, 4)->setBackground(stateBrush(event.voltState()));
     tableWidget->item(row, 6)->setBackground(stateBrush(event.tempState()));
+    showLimit(tableWidget, row, event);
 }
 
 void JournalWidget::on_pb_clear_clicked()

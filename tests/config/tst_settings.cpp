@@ -6,6 +6,7 @@
 
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cmath>
 #include <csignal>
 
 namespace {
@@ -41,6 +42,14 @@ struct Record
         for (int i = 0; i < 128; ++i)
             if (s.groupOf(i / 8, i % 8))
                 out << QString("g%1=%2").arg(i).arg(s.groupOf(i / 8, i % 8));
+        if (!s.commLossAlarm() || s.commLossSweeps() != Settings::defaultCommLossSweeps)
+            out << QString("comm=%1,%2").arg(int(s.commLossAlarm())).arg(s.commLossSweeps());
+        const char* limits[] = {"uHW", "uHE", "uLW", "uLE", "tHW", "tHE", "tLW", "tLE"};
+        for (int g = 0; g <= 6; ++g)
+            for (int i = 0; i < AbsoluteLimits::count; ++i)
+                if (const double v = g ? thresholds.groupLimits[g - 1].value[i] : thresholds.limits.value[i];
+                    !std::isnan(v))
+                    out << QString("%1%2=%3").arg(limits[i], g ? QString("_%1").arg(g) : QString()).arg(v);
         return out.join(' ');
     }
 };
@@ -99,9 +108,25 @@ private slots:
         row("zero emergency", el(hW, "-2") + el(hE, "0"), "");
         // Texts that are no finite number leave the threshold and the journal size as they were.
         for (const char* t : {"nan", "NaN", "inf", "-inf", "1e400", "0x10", "1,5", ""})
-            row(QString("not a number: '%1'").arg(t), el(tE, t) + el(hE, t) + el("journal_size", t), "");
+            row(QString("not a number: '%1'").arg(t),
+                el(tE, t) + el(hE, t) + el("journal_size", t) + el("volt_abs_high_emergency", t) +
+                    el("temp_abs_low_warning_3", t),
+                "");
         row("-0: the journal's floor", el(hE, "-0") + el("journal_size", "-0"), "j=1");
         row("blanks around 1.5", el(hE, " 1.5 ") + el("journal_size", " 1.5 "), "hE=1.5 j=1.5");
+        // Absolute limits: pairs as the thresholds, a group's judged with the installation's.
+        const QByteArray uHW = "volt_abs_high_warning", uHE = "volt_abs_high_emergency";
+        const QByteArray uLW = "volt_abs_low_warning", uLE = "volt_abs_low_emergency";
+        row("limits", el(uHW, "14.4") + el(uHE, "15") + el(uLW, "11") + el(uLE, "10.5"),
+            "uHW=14.4 uHE=15 uLW=11 uLE=10.5");
+        row("negative voltage limit refused, temperature taken",
+            el(uLE, "-1") + el("temp_abs_low_warning", "-5"), "tLW=-5");
+        row("swapped limits refused", el(uHW, "15") + el(uHE, "14") + el(uLW, "10") + el(uLE, "11"), "");
+        row("group override", el(uHE, "15") + el(uHW + "_2", "14.2") + el(uHW + "_3", "15.5"),
+            "uHE=15 uHW_2=14.2");
+        row("communication loss", el("comm_loss_alarm", "false") + el("comm_loss_sweeps", "7"), "comm=0,7");
+        for (const char* bad : {"0", "101", "x", ""})
+            row(QString("sweeps refused: '%1'").arg(bad), el("comm_loss_sweeps", bad), "");
         row("sounds off", el("warning_alarm", "false") + el("emergency_alarm", "false"), "sounds=00");
         row("sounds: only false and true count", el("warning_alarm", "TRUE") + el("warning_alarm", "0"), "");
         row("group of the last battery", "<group_id mkp=\"7\" msd=\"15\">6</group_id>", "g127=6");
@@ -130,6 +155,7 @@ private slots:
     {
         Record r;
         r.thresholds.tempWarning = 3.5;
+        r.thresholds.limits.value[AbsoluteLimits::VoltHighEmergency] = 15.5;
         r.settings.setGroupOf(2, 5, 1);
         const QList<QByteArray> lines = r.settings.toXml().split('\n');
         QCOMPARE(lines.mid(0, 5).join('|'),
@@ -148,8 +174,13 @@ private slots:
                      line.constData());
         }
         // Without a settings page its fields are written as "error".
-        QCOMPARE(lines[141] + lines[152] + lines[153],
-                 " <ModbusAddr1>error</ModbusAddr1> <Dat6>error</Dat6></settings>");
+        QCOMPARE(lines[141] + lines[152], " <ModbusAddr1>error</ModbusAddr1> <Dat6>error</Dat6>");
+        // Then communication loss and the limits, the installation's and groups 1..6; off is empty.
+        QCOMPARE(lines.mid(153, 4).join('|') + lines[210] + lines[211],
+                 " <comm_loss_alarm>true</comm_loss_alarm>| <comm_loss_sweeps>3</comm_loss_sweeps>| "
+                 "<volt_abs_high_warning></volt_abs_high_warning>| "
+                 "<volt_abs_high_emergency>15.5</volt_abs_high_emergency> "
+                 "<temp_abs_low_emergency_6></temp_abs_low_emergency_6></settings>");
     }
     void roundTrip()
     {
@@ -157,13 +188,19 @@ private slots:
         a.thresholds = {7, 6, 0.9, 0.8, 0.5, 0.4};
         a.settings.setWarningAlarm(false);
         a.settings.setJournalSize(12.5);
+        a.settings.setCommLossSweeps(9);
+        a.thresholds.limits.value[AbsoluteLimits::TempLowWarning] = -2.5;
+        a.thresholds.groupLimits[5].value[AbsoluteLimits::VoltHighEmergency] = 14.75;
         for (int i = 0; i < 128; ++i)
             a.settings.setGroupOf(i / 8, i % 8, i % 7);
         const QString path = dir.filePath("trip.xml");
         QVERIFY(a.settings.save(path));
-        Record b;
+        Record b; // limits on before the load: the file's empty elements switch them off
+        b.thresholds.limits.value[AbsoluteLimits::VoltLowWarning] = 9;
+        b.thresholds.groupLimits[1].value[AbsoluteLimits::TempHighWarning] = 40;
         QVERIFY(b.settings.load(path));
         QCOMPARE(b.summary(), a.summary());
+        QVERIFY(b.summary().endsWith(" comm=1,9 tLW=-2.5 uHE_6=14.75"));
         QVERIFY(b.summary().startsWith("tE=7 tW=6 hE=0.9 lE=0.8 hW=0.5 lW=0.4 j=12.5 sounds=01 g1=1 "));
         QVERIFY(b.settings.save(dir.filePath("again.xml")));
         QCOMPARE(readFile(dir.filePath("again.xml")), readFile(path));

@@ -12,6 +12,7 @@
 #include <QtTest>
 #include <QtWidgets>
 #include <clocale>
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -88,9 +89,14 @@ const char* const kFields[] = {"warnUpperThreshold",  "crashUpperThreshold", "wa
 const QString kPositive = QStringLiteral("Ошибка!|Значения должны быть положительными!");
 const QString kOrder =
     QStringLiteral("Ошибка!|Значение для предупреждения должно быть ниже значения для аварии!");
+const QString kLimitNumber = QStringLiteral("Ошибка!|Пределы должны быть числами!");
+const QString kLimitNegative = QStringLiteral("Ошибка!|Предел по напряжению не может быть отрицательным!");
+const QString kLimitOrder =
+    QStringLiteral("Ошибка!|Предел предупреждения должен быть ближе к норме, чем предел аварии!");
 const QString kJournal = QStringLiteral("Ошибка!|Размер журнала не может быть меньше 1Мб!");
 
-// The applied values in the order of the fields, then the two sounds.
+// The applied values in the order of the fields, then the two sounds, then every limit that
+// is on (table row.column=value) and communication loss when not as by default.
 QString appliedValues(const AlarmThresholds& t, const Settings& s)
 {
     QStringList out;
@@ -98,6 +104,12 @@ QString appliedValues(const AlarmThresholds& t, const Settings& s)
          {t.voltHighWarning, t.voltHighEmergency, t.voltLowWarning, t.voltLowEmergency, t.tempWarning,
           t.tempEmergency, s.journalSize(), double(s.warningAlarm()), double(s.emergencyAlarm())})
         out << QString::number(v);
+    for (int r = 0; r <= 6; ++r)
+        for (int c = 0; c < AbsoluteLimits::count; ++c)
+            if (const double v = r ? t.groupLimits[r - 1].value[c] : t.limits.value[c]; !std::isnan(v))
+                out << QString("%1.%2=%3").arg(r).arg(c).arg(v);
+    if (!s.commLossAlarm() || s.commLossSweeps() != Settings::defaultCommLossSweeps)
+        out << QString("comm=%1,%2").arg(int(s.commLossAlarm())).arg(s.commLossSweeps());
     return out.join(' ');
 }
 } // namespace
@@ -136,6 +148,15 @@ private slots:
         row("order before journal", "1200|1300|1200|1300|5|5|0.99", kOrder);
         row("journal 0,99", "1200|1300|1200|1300|4|5|0,99", kJournal);
         row("journal empty", "1200|1300|1200|1300|4|5|", kJournal);
+        // Then the limits table (row.column=text, row 0 the installation) and communication loss.
+        const QString ok = "1200|1300|1200|1300|4|5|1|";
+        row("limits and communication loss", ok + "0.0=14,4;0.1=15;0.6=-5;2.0=14.2;3.1= ;sweeps=7;comm=0",
+            "1.2 1.3 1.2 1.3 4 5 1 0 1 0.0=14.4 0.1=15 0.6=-5 2.0=14.2 comm=0,7");
+        row("limit not a number", ok + "0.1=15;1.4=abc", kLimitNumber);
+        row("limit inf", ok + "0.4=inf", kLimitNumber);
+        row("negative voltage limit", ok + "0.3=-1", kLimitNegative);
+        row("swapped limits", ok + "0.0=15;0.1=14", kLimitOrder);
+        row("group warning above installation emergency", ok + "0.1=15;3.0=15,5", kLimitOrder);
     }
     void apply()
     {
@@ -147,6 +168,16 @@ private slots:
         QSignalSpy changed(rig.page, &GroupsSettingsWindow::groupsChanged);
         for (int i = 0; i < 7; ++i)
             rig.type(kFields[i], fields.section('|', i, i));
+        auto* limits = rig.get<QTableWidget>("tableWidget_limits");
+        for (const QString& edit : fields.section('|', 7).split(';', Qt::SkipEmptyParts)) {
+            const QString key = edit.section('=', 0, 0), text = edit.section('=', 1);
+            if (key == "comm")
+                rig.get<QCheckBox>("checkBox_commLoss")->setChecked(text == "1");
+            else if (key == "sweeps")
+                rig.get<QSpinBox>("spinBox_commLossSweeps")->setValue(text.toInt());
+            else
+                limits->item(key.section('.', 0, 0).toInt(), key.section('.', 1).toInt())->setText(text);
+        }
         rig.get<QCheckBox>("checkBox_warnSound")->setChecked(false);
         QCOMPARE(clickAnsweringBoxes(rig.get("pushButton_apply")),
                  refused ? QStringList{expected} : QStringList());
@@ -155,6 +186,29 @@ private slots:
         QCOMPARE(QFile::exists(rig.settingsPath()), !refused);
         // Refused, every field keeps what was typed.
         QCOMPARE(rig.get<QLineEdit>("lineEdit_crashTempThreshold")->text(), fields.section('|', 5, 5));
+        // Applied, the table shows the limits as applied: volts with two decimals, degrees with one.
+        QTest::mouseClick(rig.get("pushButton_cancel"), Qt::LeftButton);
+        if (!refused && fields.contains("0.6="))
+            QCOMPARE(limits->item(0, 0)->text() + limits->item(0, 6)->text() + limits->item(3, 1)->text(),
+                     "14,40-5,0");
+    }
+    void newControlsReachable()
+    {
+        // At the window's own size the page scrolls to every new control; the window never scrolls.
+        PageRig rig;
+        rig->resize(1166, 557);
+        rig->show();
+        rig->setCurrentMode(3);
+        QApplication::processEvents();
+        auto* area = rig.get<QScrollArea>("scrollArea_settings");
+        for (const char* name :
+             {"tableWidget_limits", "checkBox_commLoss", "spinBox_commLossSweeps", "pushButton_apply"}) {
+            auto* control = rig.get<QWidget>(name);
+            area->ensureWidgetVisible(control, 0, 0);
+            // Where the operator clicks it lies in view.
+            const QPoint centre = control->mapTo(area->viewport(), control->rect().center());
+            QVERIFY2(control->isVisible() && area->viewport()->rect().contains(centre), name);
+        }
     }
     void regroup_data()
     {

@@ -2,6 +2,7 @@
 #include "config/AlarmThresholds.h"
 #include "core/Battery.h"
 #include "core/BatteryGroup.h"
+#include "journal/Event.h"
 
 #include <QtTest>
 #include <memory>
@@ -52,6 +53,11 @@ private slots:
         QTest::addColumn<double>("dT");
         QTest::addColumn<int>("volt");
         QTest::addColumn<int>("temp");
+        // The whole group moved up by `shift` volts and ten times as many degrees, and the limits
+        // on ("i=value": installation, "gi=value": group 2's own; i in AbsoluteLimits order).
+        QTest::addColumn<double>("shift");
+        QTest::addColumn<QString>("limits");
+        QTest::addColumn<QString>("crossed"); // as the journal names it
         // Each threshold, and just past it: a threshold itself is not passed.
         const double e = 1.0 / 1024;
         for (const auto& t :
@@ -65,11 +71,32 @@ private slots:
                                                           {"cold emergency", {0, -5.0, 1, 2}}}) {
             const QVector<double>& v = t.second;
             const double du = v[0] ? e * (v[0] > 0 ? 1 : -1) : 0, dt = v[1] ? e * (v[1] > 0 ? 1 : -1) : 0;
-            QTest::addRow("%s exactly", t.first) << v[0] << v[1] << int(v[2]) << int(v[3]);
+            QTest::addRow("%s exactly", t.first) << v[0] << v[1] << int(v[2]) << int(v[3]) << 0.0 << ""
+                                                 << "";
             QTest::addRow("just past %s", t.first)
-                << v[0] + du << v[1] + dt << int(v[2]) + !!du << int(v[3]) + !!dt;
+                << v[0] + du << v[1] + dt << int(v[2]) + !!du << int(v[3]) + !!dt << 0.0 << ""
+                << "";
         }
-        QTest::newRow("the worse of both") << 1.5 + e << -4.5 << 3 << 2;
+        QTest::newRow("the worse of both") << 1.5 + e << -4.5 << 3 << 2 << 0.0 << ""
+                                           << "";
+        // Absolute limits: the deviations stay normal while the whole group moves.
+        const QString volts = "0=14.4 1=15 2=11 3=10.5", degrees = "4=40 5=50 6=0 7=-10";
+        const auto moved = [&](const char* name, double shift, const QString& limits, int volt, int temp,
+                               const char* crossed) {
+            QTest::newRow(name) << 0.0 << 0.0 << volt << temp << shift << limits << crossed;
+        };
+        moved("limits off: the group far up", 10, "", 1, 1, "");
+        moved("group up to the warning limit", 2.4, volts, 1, 1, "");
+        moved("group past the warning limit", 2.4 + e, volts, 2, 1, "U>14.4");
+        moved("group at the emergency limit", 3, volts, 2, 1, "U>14.4");
+        moved("group past the emergency limit", 3 + e, volts, 3, 1, "U>15");
+        moved("group down past the low warning", -1 - e, volts, 2, 1, "U<11");
+        moved("group down past the low emergency", -1.5 - e, volts, 3, 1, "U<10.5");
+        moved("warm group", 1.5 + e, degrees, 1, 2, "T>40");
+        moved("cold group", -3.5 - e, degrees, 1, 3, "T<-10");
+        moved("group's own limit first", 1 + e, volts + " g0=12.5 g1=13", 3, 1, "U>13");
+        moved("group's own limit, the others the installation's", 2.5, volts + " g0=12.5", 2, 1, "U>12.5");
+        QTest::newRow("deviation worse than the limit") << 1.5 + e << 0.0 << 3 << 1 << -0.5 << volts << "";
     }
     void classification()
     {
@@ -77,14 +104,28 @@ private slots:
         QFETCH(double, dT);
         QFETCH(int, volt);
         QFETCH(int, temp);
+        QFETCH(double, shift);
+        QFETCH(QString, limits);
+        QFETCH(QString, crossed);
         Fixture f;
+        for (const QString& limit : limits.split(' ', Qt::SkipEmptyParts)) {
+            AbsoluteLimits& set = limit.startsWith('g') ? f.thresholds.groupLimits[1] : f.thresholds.limits;
+            set.value[limit.section('=', 0, 0).right(1).toInt()] = limit.section('=', 1).toDouble();
+        }
         // A group of two: the deviation from the mean is half the difference.
-        Battery* b = f.add(12.0 + 2 * dU, 25.0 + 2 * dT);
-        f.add(12.0, 25.0);
+        Battery* b = f.add(12.0 + shift + 2 * dU, 25.0 + 10 * shift + 2 * dT);
+        f.add(12.0 + shift, 25.0 + 10 * shift);
         b->updateState();
         QCOMPARE(b->voltState(), volt);
         QCOMPARE(b->tempState(), temp);
         QCOMPARE(b->state(), qMax(volt, temp));
+        const Event event(b, true, false);
+        QCOMPARE(event.limitQuantity() ? QString("%1%2%3")
+                                             .arg(event.limitQuantity())
+                                             .arg(event.limitDirection())
+                                             .arg(event.limitValue())
+                                       : QString(),
+                 crossed);
     }
     void statesOverTime()
     {

@@ -13,10 +13,19 @@ const QString kGoodRead = "2 3:4 #29 05.12.2026 14:02:07 12.61(-0.35) 24.8(1.3) 
 QString describe(const Event& e)
 {
     return QString::asprintf(
-        "%d %d:%d #%d %s %g(%g) %g(%g) %s %s v%d t%d", e.groupNumber(), e.msdIndex(), e.mkpIndex(),
-        e.batteryNumber(), qPrintable(e.time().toString("dd.MM.yyyy HH:mm:ss")), e.voltage(),
-        e.voltDeviation(), e.temperature(), e.tempDeviation(), e.isStarted() ? "start" : "end",
-        e.isConfirmed() ? "confirmed" : "unconfirmed", e.voltState(), e.tempState());
+               "%d %d:%d #%d %s %g(%g) %g(%g) %s %s v%d t%d", e.groupNumber(), e.msdIndex(), e.mkpIndex(),
+               e.batteryNumber(), qPrintable(e.time().toString("dd.MM.yyyy HH:mm:ss")), e.voltage(),
+               e.voltDeviation(), e.temperature(), e.tempDeviation(), e.isStarted() ? "start" : "end",
+               e.isConfirmed() ? "confirmed" : "unconfirmed", e.voltState(), e.tempState()) +
+           (e.limitQuantity()
+                ? QString(" %1%2%3").arg(e.limitQuantity()).arg(e.limitDirection()).arg(e.limitValue())
+                : QString());
+}
+
+Event withLimit(Event e, char quantity, char direction, double value)
+{
+    e.setLimit(quantity, direction, value);
+    return e;
 }
 
 QByteArray fileWith(const QStringList& lines)
@@ -61,6 +70,14 @@ void TestJournal::paragraph_data()
     row("two digits, halves away from zero",
         Event(12, 8, 6, kTime, 30.05, 13.2, 5.56, 1.125, false, true, 1, 1),
         "6 </h>МСД 12 : МКП 09 Конец 14:02:07 05/12/2026 13.20 В (1.13 В) 30.1 С (5.6 С) Подтверждено");
+    row("voltage limit",
+        withLimit(Event(3, 4, 2, kTime, 24.8, 14.61, 1.3, -0.35, true, false, 1, 2), 'U', '>', 14.4),
+        "2 </h>МСД 03 : МКП 05 Начало 14:02:07 05/12/2026 14.61 В (-0.35 В) 24.8 С (1.3 С) Не подтверждено "
+        "предел U>14.40 В");
+    row("temperature limit",
+        withLimit(Event(3, 4, 2, kTime, -12, 12.6, 0.2, 0, false, true, 3, 1), 'T', '<', -10),
+        "2 </h>МСД 03 : МКП 05 Конец 14:02:07 05/12/2026 12.60 В (0.00 В) -12.0 С (0.2 С) Подтверждено "
+        "предел T<-10.0 С");
 }
 
 void TestJournal::paragraph()
@@ -109,6 +126,11 @@ void TestJournal::readBack_data()
     edit("(-0.35 В) 24.8 С (1.3", "(1.30 В) 24.8 С (5.0", 1, " v2 t2");
     edit("(-0.35 В) 24.8 С (1.3", "(-1.25 В) 24.8 С (-4.5", 1, " v2 t2");
     edit("(-0.35 В) 24.8 С (1.3", "(1.35 В) 24.8 С (5.5", 1, " v3 t3");
+    // An absolute limit's fragment: the named quantity at least a warning.
+    edit("Не подтверждено", "Не подтверждено предел U>12.50 В", 1, " start unconfirmed v2 t1 U>12.5");
+    edit("Не подтверждено", "Подтверждено предел T<-1.0 С", 1, " start confirmed v1 t2 T<-1");
+    edit("Не подтверждено", "Не подтверждено предел U>x В", 0, "");
+    edit("Не подтверждено", "Не подтверждено предел T>1.0 В", 0, "");
     // Indices far outside what the program writes overflow nowhere.
     for (const char* i : {"-3|-3 -3:-4 #-27 ", "99999|99999 99999:99998 #899991 ", "99999999999|0 0:-1 #0 "})
         edit("Группа 2 </h>МСД 03 : МКП 05",

@@ -64,13 +64,16 @@ private slots:
 void TestJournalWidget::rows()
 {
     const QDateTime t(QDate(2026, 12, 5), QTime(9, 2, 7));
+    const auto limited = [](Event e) { return e.setLimit('U', '>', 14.4), e; };
     const QList<std::tuple<bool, Event, QString>> rows = {
         {false, Event(3, 4, 2, t, 24.8, 12.61, 1.3, -0.35, true, false, 1, 1), "2|3:5|12,61|-0,35|24,8|1,3"},
         {true, Event(15, 7, 6, t, 100.0, 13.999, 0.04, 1.5, true, true, 1, 1), "6|128|14,00|1,50|100,0|0,0"},
         {false, Event(1, 2, 3, t, -5.25, 2.375, -2.25, -0.125, true, false, 2, 3),
          "3|1:3|2,38|-0,13|-5,3|-2,3|4 #ff0000|6 #ffff00"},
         {false, Event(1, 2, 3, t, 24.25, 12.625, 2.25, 0.125, true, false, 3, 2),
-         "3|1:3|12,63|0,13|24,3|2,3|4 #ffff00|6 #ff0000"}};
+         "3|1:3|12,63|0,13|24,3|2,3|4 #ffff00|6 #ff0000"},
+        {false, limited(Event(3, 4, 2, t, 24.8, 14.61, 1.3, -0.35, true, false, 1, 2)),
+         "2|3:5|14,61|-0,35  предел U>14,40 В|24,8|1,3|4 #ffff00"}};
     Page page;
     for (const auto& [modbus, event, shown] : rows) {
         modbusMode = modbus;
