@@ -9,23 +9,18 @@ inline QByteArray answerFrame(int module, const std::function<int(int)>& raw,
 {
     QByteArray b(32, '\0');
     b[0] = 0x55;
-    for (int j = 0; j < 8; ++j) {
-        b[1 + 3 * j] = static_cast<char>(raw(j) >> 8);
-        b[2 + 3 * j] = static_cast<char>(raw(j));
-        b[3 + 3 * j] = static_cast<char>(half(j));
-    }
-    b[25] = static_cast<char>(signs);
-    b[29] = static_cast<char>(divisorIndex);
-    b[30] = static_cast<char>(module);
+    for (int j = 0; j < 8; ++j)
+        b[1 + 3 * j] = char(raw(j) >> 8), b[2 + 3 * j] = char(raw(j)), b[3 + 3 * j] = char(half(j));
+    b[25] = char(signs), b[29] = char(divisorIndex), b[30] = char(module);
     for (int i = 0; i < 31; ++i)
-        b[31] = static_cast<char>(b[31] + b[i]);
+        b[31] = char(b[31] + b[i]);
     return b;
 }
 
 // Channel j of module m reads 2400 + 10 m + j raw (12.00 V and up at divisor 200), 40 + j half degrees.
-inline QByteArray typicalAnswer(int module, int addedToChannel0 = 0)
+inline QByteArray typicalAnswer(int m, int addedToChannel0 = 0)
 {
     return answerFrame(
-        module, [=](int j) { return 2400 + 10 * module + j + (j ? 0 : addedToChannel0); },
+        m, [=](int j) { return 2400 + 10 * m + j + (j ? 0 : addedToChannel0); },
         [](int j) { return 40 + j; });
 }
