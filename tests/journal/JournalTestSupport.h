@@ -1,21 +1,15 @@
 #pragma once
-
-// What the journal tests share: a running journal in a folder, events with running numbers,
-// files read and written whole.
 #include "config/AlarmThresholds.h"
 #include "config/Settings.h"
 #include "journal/Journal.h"
 #include "journal/JournalFormat.h"
-
 #include <QDir>
 #include <QFile>
 #include <QtTest>
 #include <memory>
+const QByteArray kHead = "<html>\n<body>\n", kTail = "</body>\n</html>";
 
-const QByteArray kHead = "<html>\n<body>\n";
-const QByteArray kTail = "</body>\n</html>";
-
-// A journal in `folder` and what it announced, received on this thread as the page would.
+// A journal in `folder`; what it announced is received on this thread, as by the page.
 struct RunningJournal
 {
     AlarmThresholds thresholds;
@@ -23,6 +17,7 @@ struct RunningJournal
     std::unique_ptr<Journal> journal;
     QObject receiver;
     QList<Event> shown;
+
     explicit RunningJournal(const QString& folder, double journalSize = Settings::defaultJournalSize)
     {
         settings.setThresholds(&thresholds);
@@ -32,7 +27,7 @@ struct RunningJournal
         QObject::connect(journal.get(), &Journal::updateJournalWidget, &receiver,
                          [this](const Event& e) { shown << e; });
     }
-    // Hands the events over and waits until all announced so far are shown.
+
     bool add(const QList<Event>& events, bool saveIntoFile = true)
     {
         const int wanted = shown.size() + events.size();
@@ -42,33 +37,14 @@ struct RunningJournal
     }
 };
 
-// An event whose voltage carries a running number, so files can be checked for order and gaps.
-inline Event numberedEvent(int number)
-{
-    return Event(number % 16, number % 8, number % 7,
-                 QDateTime(QDate(2026, 3, 1), QTime(8, 0)).addSecs(number), 20.0 + (number % 10) * 0.1,
-                 number / 100.0, 0.3, -0.25, true, number % 3 == 0, 1, 1);
-}
-
-inline QList<Event> numberedEvents(int first, int count)
+// The voltage carries a running number, so files can be checked for order and gaps.
+inline QList<Event> numberedEvents(int first, int count = 1)
 {
     QList<Event> events;
-    for (int i = first; i < first + count; ++i)
-        events << numberedEvent(i);
+    for (int n = first; n < first + count; ++n)
+        events << Event(n % 16, n % 8, n % 7, QDateTime(QDate(2026, 3, 1), QTime(8, 0)).addSecs(n),
+                        20.0 + (n % 10) * 0.1, n / 100.0, 0.3, -0.25, true, n % 3 == 0, 1, 1);
     return events;
-}
-
-inline int numberOf(const Event& event)
-{
-    return qRound(event.voltage() * 100.0);
-}
-
-inline QByteArray paragraphLines(int first, int count)
-{
-    QByteArray lines;
-    for (const Event& e : numberedEvents(first, count))
-        lines += JournalFormat::encode(JournalFormat::toHtml(e)) + '\n';
-    return lines;
 }
 
 inline QByteArray readFile(const QString& path)
@@ -91,32 +67,15 @@ inline QList<int> range(int first, int count)
     return numbers;
 }
 
-inline JournalFormat::ReadBack readBackFile(const QString& path)
-{
-    return JournalFormat::readBack(readFile(path), AlarmThresholds(), 1 << 30);
-}
-
 inline QList<int> numbersIn(const QList<Event>& events)
 {
     QList<int> numbers;
     for (const Event& e : events)
-        numbers << numberOf(e);
+        numbers << qRound(e.voltage() * 100.0);
     return numbers;
 }
 
 inline QList<int> numbersIn(const QString& path)
 {
-    return numbersIn(readBackFile(path).events);
-}
-
-// Numbers in journal_bak.html, then journal.html. A rotation cut between its two steps
-// leaves both holding the same events; those count once.
-inline QList<int> numbersOnDisk(const QString& folder)
-{
-    QList<int> numbers = numbersIn(QDir(folder).filePath("journal_bak.html"));
-    const int inBackup = numbers.size();
-    for (int n : numbersIn(QDir(folder).filePath("journal.html")))
-        if (!numbers.mid(0, inBackup).contains(n))
-            numbers << n;
-    return numbers;
+    return numbersIn(JournalFormat::readBack(readFile(path), AlarmThresholds(), 1 << 30).events);
 }

@@ -1,40 +1,141 @@
-// Handing events between the window's thread and the journal's: each event carries the
-// values of the moment it was raised, nothing is lost or reordered, and reading the kept
-// events while the journal writes is safe. Also run under ThreadSanitizer.
+// The journal's paragraph and read-back, and events handed over between threads (also under TSan).
 #include "JournalTestSupport.h"
 #include "core/Battery.h"
 #include "core/BatteryGroup.h"
-
-// Emits like the main window does and is connected the same way.
-class Emitter : public QObject
-{
-    Q_OBJECT
-signals:
-    void addJournalEvent(Battery* battery, bool isStarted, bool isConfirmed, bool saveIntoFile);
-};
+#include <clocale>
 
 namespace {
+const QDateTime kTime(QDate(2026, 12, 5), QTime(14, 2, 7));
+const QString kGood = QStringLiteral("<p><h>Группа 2 </h>МСД 03 : МКП 05 Начало 14:02:07 05/12/2026 12.61 В "
+                                     "(-0.35 В) 24.8 С (1.3 С) Не подтверждено</p>");
+const QString kGoodRead = "2 3:4 #29 05.12.2026 14:02:07 12.61(-0.35) 24.8(1.3) start unconfirmed v1 t1";
 
-bool isRunOfNumbers(const QList<Event>& events)
+QString describe(const Event& e)
 {
-    const QList<int> numbers = numbersIn(events);
-    return numbers.isEmpty() || numbers == range(numbers.first(), numbers.size());
+    return QString::asprintf(
+        "%d %d:%d #%d %s %g(%g) %g(%g) %s %s v%d t%d", e.groupNumber(), e.msdIndex(), e.mkpIndex(),
+        e.batteryNumber(), qPrintable(e.time().toString("dd.MM.yyyy HH:mm:ss")), e.voltage(),
+        e.voltDeviation(), e.temperature(), e.tempDeviation(), e.isStarted() ? "start" : "end",
+        e.isConfirmed() ? "confirmed" : "unconfirmed", e.voltState(), e.tempState());
 }
 
+QByteArray fileWith(const QStringList& lines)
+{
+    return JournalFormat::encode("<html>\n<body>\n" + lines.join('\n') + (lines.isEmpty() ? "" : "\n")) +
+           "</body>\n</html>";
+}
 } // namespace
 
-class TestJournalThread : public QObject
+class TestJournal : public QObject
 {
     Q_OBJECT
 private slots:
-    void eventsCarryTheValuesOfTheirMoment();
+
+    void initTestCase() // numbers and dates are the file's own under a comma locale
+    {
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        for (const char* name : {"ru_RU.UTF-8", "de_DE.UTF-8"})
+            if (std::setlocale(LC_ALL, name))
+                break;
+    }
+
+    void paragraph_data();
+    void paragraph();
+    void readBack_data();
+    void readBack();
     void readingWhileTheJournalWrites();
     void keepsTheNewestAndWritesAllAtTheEnd();
 };
 
-void TestJournalThread::eventsCarryTheValuesOfTheirMoment()
+void TestJournal::paragraph_data()
+{
+    QTest::addColumn<Event>("event");
+    QTest::addColumn<QString>("html");
+    const auto row = [](const char* name, const Event& e, const QString& text) {
+        QTest::newRow(name) << e << "<p><h>Группа " + text + "</p>";
+    };
+    row("row 9, 24-hour clock",
+        Event(9, 4, 2, QDateTime(QDate(2025, 1, 9), QTime(23, 59, 58)), 20, 12.61, 0.04, -0.35, true, false,
+              1, 1),
+        "2 </h>МСД 09 : МКП 05 Начало 23:59:58 09/01/2025 12.61 В (-0.35 В) 20.0 С (0.0 С) Не подтверждено");
+    row("two digits, halves away from zero",
+        Event(12, 8, 6, kTime, 30.05, 13.2, 5.56, 1.125, false, true, 1, 1),
+        "6 </h>МСД 12 : МКП 09 Конец 14:02:07 05/12/2026 13.20 В (1.13 В) 30.1 С (5.6 С) Подтверждено");
+}
+
+void TestJournal::paragraph()
+{
+    QFETCH(Event, event);
+    QFETCH(QString, html);
+    QCOMPARE(JournalFormat::toHtml(event), html);
+    // windows-1251: Cyrillic В is 0xC2 and С is 0xD1, not the Latin B and C.
+    const QByteArray bytes = JournalFormat::encode(html);
+    QVERIFY(bytes.startsWith("<p><h>\xc3\xf0\xf3\xef\xef\xe0 ") && bytes.contains(" \xc2 (") &&
+            bytes.contains(" \xd1 ("));
+    QCOMPARE(JournalFormat::decode(bytes), html);
+}
+
+void TestJournal::readBack_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("events");
+    QTest::addColumn<bool>("complete");
+    QTest::addColumn<QString>("last"); // in the description of the last event read
+    const QString other = QString(kGood).replace("МСД 03", "МСД 11");
+    QTest::newRow("empty") << QByteArray() << 0 << true << "";
+    QTest::newRow("two, other lines skipped")
+        << fileWith({"junk", kGood, "<h>x</h>", other}) << 2 << true << "2 11:4 #93 ";
+    QTest::newRow("Windows line ends") << fileWith({kGood}).replace("\n", "\r\n") << 1 << true << kGoodRead;
+    QTest::newRow("binary") << QByteArray::fromHex("7f454c460201003c7000ff0a01") << 0 << true << "";
+    QTest::newRow("<p> without </p>")
+        << fileWith({kGood, "<p><h>Группа 2 </h>МСД", kGood}) << 1 << false << "";
+    QTest::newRow("21 pieces") << fileWith({kGood, QString(kGood).replace("Начало", "Начало "), kGood}) << 1
+                               << false << "";
+    const auto edit = [](const QString& from, const QString& to, int events, const QString& last) {
+        QTest::addRow("%s -> %s", qPrintable(from), qPrintable(to))
+            << fileWith({QString(kGood).replace(from, to)}) << events << (events > 0) << last;
+    };
+    edit(" Не подтверждено", "", 0, ""); // the reading stops at the first paragraph of the wrong shape
+    edit("05/12/2026", "32/12/2026", 0, "");
+    edit("14:02:07", "14-02-07", 0, "");
+    edit("Начало", "начало", 1, kGoodRead);
+    edit("Начало", "Старт", 1, " end unconfirmed");
+    edit("Не подтверждено", "подтверждено", 1, " start confirmed");
+    for (const char* n :
+         {"12,61 В (x", "nan В (nan", "inf В (inf", "-inf В (-inf", "1e400 В (1e400", "0x10 В (0x10"})
+        edit("12.61 В (-0.35", n, 1, " 0(0) "); // not a number reads as 0, the event still read
+    // States from the thresholds of the reading: 1.2 and 1.3 V, 4 and 5 degrees.
+    edit("(-0.35 В) 24.8 С (1.3", "(1.20 В) 24.8 С (4.0", 1, " v1 t1");
+    edit("(-0.35 В) 24.8 С (1.3", "(1.30 В) 24.8 С (5.0", 1, " v2 t2");
+    edit("(-0.35 В) 24.8 С (1.3", "(-1.25 В) 24.8 С (-4.5", 1, " v2 t2");
+    edit("(-0.35 В) 24.8 С (1.3", "(1.35 В) 24.8 С (5.5", 1, " v3 t3");
+    // Indices far outside what the program writes overflow nowhere.
+    for (const char* i : {"-3|-3 -3:-4 #-27 ", "99999|99999 99999:99998 #899991 ", "99999999999|0 0:-1 #0 "})
+        edit("Группа 2 </h>МСД 03 : МКП 05",
+             QString("Группа %1 </h>МСД %1 : МКП %1").arg(QString(i).section('|', 0, 0)), 1,
+             QString(i).section('|', 1));
+}
+
+void TestJournal::readBack()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(int, events);
+    QFETCH(bool, complete);
+    QFETCH(QString, last);
+    const JournalFormat::ReadBack back = JournalFormat::readBack(file, AlarmThresholds(), 100);
+    QCOMPARE(QList<int>({back.events.size(), back.total, int(back.complete)}),
+             QList<int>({events, events, int(complete)}));
+    if (events == 0)
+        return;
+    QCOMPARE(JournalFormat::readBack(file, AlarmThresholds(), 1).events, back.events.mid(events - 1));
+    const Event& e = back.events.last();
+    QVERIFY2(describe(e).contains(last), qPrintable(describe(e)));
+}
+
+void TestJournal::readingWhileTheJournalWrites()
 {
     QTemporaryDir dir;
+    RunningJournal j(dir.path());
     AlarmThresholds thresholds;
     BatteryGroup group(3);
     std::vector<std::unique_ptr<Battery>> batteries;
@@ -42,82 +143,46 @@ void TestJournalThread::eventsCarryTheValuesOfTheirMoment()
         batteries.push_back(std::make_unique<Battery>(16 + i, 2, i));
         batteries.back()->setThresholds(&thresholds);
         group.addBattery(batteries.back().get());
-        batteries.back()->setVoltage(12.0);
-        batteries.back()->setTemperature(20.0);
     }
-    RunningJournal j(dir.path());
-    Emitter emitter;
-    QVERIFY(QObject::connect(&emitter, SIGNAL(addJournalEvent(Battery*, bool, bool, bool)), j.journal.get(),
-                             SLOT(addEvent(Battery*, bool, bool, bool)), Qt::DirectConnection));
-    const int count = 300;
-    QList<double> voltages, deviations;
-    for (int i = 0; i < count; ++i) {
+    bool ordered = true;
+    const auto check = [&] {
+        const QList<int> kept = numbersIn(j.journal->recentEvents(1024));
+        ordered = ordered && (kept.isEmpty() || kept == range(kept.first(), kept.size()));
+    };
+    QList<double> deviations;
+    for (int i = 0; i < 2000; ++i) {
         Battery* battery = batteries[size_t(i % 4)].get();
-        battery->setVoltage(10.0 + i * 0.01);
-        battery->setTemperature(15.0 + (i % 40) * 0.5);
-        voltages << battery->voltage();
+        battery->setVoltage(10.0 + i / 100.0);
         deviations << battery->voltage() - group.meanVoltage();
-        emit emitter.addJournalEvent(battery, i % 2 == 0, i % 5 == 0, true);
-        // The next reading arrives at once; the event already holds the previous one.
-        battery->setVoltage(99.0);
-        battery->setTemperature(-99.0);
-        if (i % 3 == 0)
-            QCoreApplication::processEvents();
+        j.journal->addEvent(battery, i % 2 == 0, i % 5 == 0);
+        battery->setVoltage(99.0); // the next reading, already there when the journal writes
+        if (i % 25 == 0)
+            check();
     }
-    QTRY_COMPARE_WITH_TIMEOUT(j.shown.size(), count, 20000);
-    const JournalFormat::ReadBack back = readBackFile(j.journal->filePath());
-    QCOMPARE(back.events.size(), count);
-    for (int i = 0; i < count; ++i) {
+    QVERIFY(QTest::qWaitFor([&] { return check(), j.shown.size() == 2000; }, 20000));
+    QVERIFY(ordered);
+    QCOMPARE(numbersIn(j.shown) + numbersIn(j.journal->filePath()), range(1000, 2000) + range(1000, 2000));
+    for (int i = 0; i < 2000; ++i) {
         const Event& e = j.shown[i];
-        QCOMPARE(e.voltage(), voltages[i]);
         QCOMPARE(e.voltDeviation(), deviations[i]);
         QCOMPARE(QList<int>({e.msdIndex(), e.mkpIndex(), e.groupNumber()}), QList<int>({2, i % 4, 3}));
-        QCOMPARE(e.isStarted(), i % 2 == 0);
-        QCOMPARE(e.isConfirmed(), i % 5 == 0);
-        QCOMPARE(back.events[i].voltage(), qRound(voltages[i] * 100) / 100.0);
+        QVERIFY(e.isStarted() == (i % 2 == 0) && e.isConfirmed() == (i % 5 == 0));
     }
 }
 
-void TestJournalThread::readingWhileTheJournalWrites()
-{
-    QTemporaryDir dir;
-    RunningJournal j(dir.path());
-    const int count = 2000;
-    for (int i = 0; i < count; ++i) {
-        j.journal->enqueue(numberedEvent(i));
-        if (i % 25 == 0)
-            QVERIFY(isRunOfNumbers(j.journal->recentEvents(1024)));
-        if (i % 500 == 0)
-            QVERIFY(j.journal->exportPdfTo(dir.filePath(QStringLiteral("export%1.pdf").arg(i)), 64));
-    }
-    // Reading the kept events goes on until the journal has written the last one.
-    bool ordered = true;
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            ordered = ordered && isRunOfNumbers(j.journal->recentEvents(1024));
-            return j.shown.size() == count;
-        },
-        20000));
-    QVERIFY(ordered);
-    QCOMPARE(numbersIn(j.shown), range(0, count));
-}
-
-void TestJournalThread::keepsTheNewestAndWritesAllAtTheEnd()
+void TestJournal::keepsTheNewestAndWritesAllAtTheEnd()
 {
     QTemporaryDir dir;
     {
         RunningJournal j(dir.path(), 100.0);
         const int count = Journal::eventsKept + 100;
         QVERIFY(j.add(numberedEvents(0, count), false));
-        // Events not meant for the file stay out of it; the page and memory keep the newest.
         QCOMPARE(numbersIn(j.journal->recentEvents(1 << 30)), range(100, Journal::eventsKept));
-        QCOMPARE(readBackFile(j.journal->filePath()).events.size(), 0);
-        // Handed over, never waited for: the journal's end writes them.
-        for (const Event& e : numberedEvents(count, 200))
+        QCOMPARE(numbersIn(j.journal->filePath()), QList<int>());
+        for (const Event& e : numberedEvents(count, 200)) // never waited for: the journal's end writes them
             j.journal->enqueue(e);
     }
     QCOMPARE(numbersIn(dir.filePath("journal.html")), range(Journal::eventsKept + 100, 200));
 }
-
-QTEST_MAIN(TestJournalThread)
+QTEST_MAIN(TestJournal)
 #include "tst_journal_thread.moc"
