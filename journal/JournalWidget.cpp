@@ -141,6 +141,9 @@ void JournalWidget::fillCommRow(int row, const Event& event)
     if (lost && !event.isConfirmed())
         words->setBackground(stateBrush(StateCode::Warning));
     tableWidget->setItem(row, 3, words);
+    // Covered by the words, yet present: every cell of a row is an item to copy and export.
+    for (int column = 4; column < 7; ++column)
+        tableWidget->setItem(row, column, new QTableWidgetItem());
     tableWidget->setSpan(row, 3, 1, 4);
 }
 

@@ -61,6 +61,19 @@ void TestJournal::paragraph_data()
     row("two digits, halves away from zero",
         Event(12, 8, 6, kTime, 30.05, 13.2, 5.56, 1.125, false, true, 1, 1),
         "6 </h>МСД 12 : МКП 09 Конец 14:02:07 05/12/2026 13.20 В (1.13 В) 30.1 С (5.6 С) Подтверждено");
+    // Communication: a module (native) or a group's device (Modbus); read back as written.
+    const auto comm = [](const char* name, Event::Kind kind, int msd, int group, int address, bool confirmed,
+                         const QString& text) {
+        QTest::newRow(name) << Event::communication(kind, msd, group, address, kTime, confirmed)
+                            << "<p><h>Связь </h>" + text + " 14:02:07 05/12/2026" +
+                                   (confirmed ? " Подтверждено" : "") + "</p>";
+    };
+    comm("module lost", Event::Kind::CommLost, 5, 0, 0, false, "МСД 05 нет связи");
+    comm("module lost, confirmed", Event::Kind::CommLost, 12, 0, 0, true, "МСД 12 нет связи");
+    comm("module back", Event::Kind::CommRestored, 5, 0, 0, false, "МСД 05 связь восстановлена");
+    comm("device lost", Event::Kind::CommLost, 0, 2, 7, false, "Группа 2 (адрес 7) нет связи");
+    comm("device lost, confirmed", Event::Kind::CommLost, 0, 6, 247, true, "Группа 6 (адрес 247) нет связи");
+    comm("device back", Event::Kind::CommRestored, 0, 2, 7, false, "Группа 2 (адрес 7) связь восстановлена");
 }
 
 void TestJournal::paragraph()
@@ -68,6 +81,10 @@ void TestJournal::paragraph()
     QFETCH(Event, event);
     QFETCH(QString, html);
     QCOMPARE(JournalFormat::toHtml(event), html);
+    if (event.kind() != Event::Kind::Alarm) {
+        QCOMPARE(JournalFormat::readBack(fileWith({html}), AlarmThresholds(), 1).events, QList<Event>{event});
+        return;
+    }
     // windows-1251: Cyrillic В is 0xC2 and С is 0xD1, not the Latin B and C.
     const QByteArray bytes = JournalFormat::encode(html);
     QVERIFY(bytes.startsWith("<p><h>\xc3\xf0\xf3\xef\xef\xe0 ") && bytes.contains(" \xc2 (") &&
@@ -89,6 +106,13 @@ void TestJournal::readBack_data()
     QTest::newRow("binary") << QByteArray::fromHex("7f454c460201003c7000ff0a01") << 0 << true << "";
     QTest::newRow("<p> without </p>")
         << fileWith({kGood, "<p><h>Группа 2 </h>МСД", kGood}) << 1 << false << "";
+    const QString lost = "<p><h>Связь </h>МСД 05 нет связи 14:02:07 05/12/2026</p>";
+    QTest::newRow("communication between alarms") << fileWith({kGood, lost, kGood}) << 3 << true << kGoodRead;
+    QTest::newRow("communication of the wrong shape")
+        << fileWith({kGood, QString(lost).replace("нет связи", "нет ответа"), kGood}) << 1 << false << "";
+    QTest::newRow("device without its address")
+        << fileWith({kGood, QString(lost).replace("МСД 05", "Группа 2 (адрес 0)"), kGood}) << 1 << false
+        << "";
     QTest::newRow("21 pieces") << fileWith({kGood, QString(kGood).replace("Начало", "Начало "), kGood}) << 1
                                << false << "";
     const auto edit = [](const QString& from, const QString& to, int events, const QString& last) {
