@@ -8,7 +8,6 @@
 #include "core/AudioSignals.h"
 #include "core/Battery.h"
 #include "core/BatteryGroup.h"
-#include "journal/Journal.h"
 #include "widgets/MKPWidget.h"
 
 #include <QDateTime>
@@ -78,10 +77,10 @@ void MainWindow::commRestoredAt(int source)
 void MainWindow::journalComm(Event::Kind kind, int source, bool confirmed)
 {
     const int address = modbusMode ? silentAddresses.value(source, -1) : 0;
-    if (!journal || address < 0)
+    if (address < 0)
         return;
-    journal->enqueue(Event::communication(kind, modbusMode ? 0 : source, modbusMode ? source : 0, address,
-                                          QDateTime::currentDateTime(), confirmed));
+    emit addCommEvent(Event::communication(kind, modbusMode ? 0 : source, modbusMode ? source : 0, address,
+                                           QDateTime::currentDateTime(), confirmed));
 }
 
 void MainWindow::confirmCommLoss()

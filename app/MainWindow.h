@@ -113,6 +113,8 @@ signals:
     void startCrashSound();
     void stopSounds();
     void addJournalEvent(Battery* battery, bool isStarted, bool isConfirmed, bool saveIntoFile);
+    // A module's (device's) communication lost, confirmed or restored, for the journal.
+    void addCommEvent(const Event& event);
 
 public slots:
     void setCurrentMode(int id);
