@@ -1,21 +1,24 @@
 #pragma once
 
+#include <cstdio>
 #include <sys/resource.h>
+#include <unistd.h>
 
-// A full disk, as far as this process can tell: writes past `bytes` fail with EFBIG (once
-// SIGXFSZ is ignored, which the tests do first). RLIM_INFINITY lifts it.
-inline bool limitFileSize(rlim_t bytes)
+inline bool limitResource(__rlimit_resource resource, rlim_t bytes)
 {
     rlimit limit{};
-    if (::getrlimit(RLIMIT_FSIZE, &limit) != 0)
+    if (::getrlimit(resource, &limit) != 0)
         return false;
     limit.rlim_cur = bytes;
-    return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    return ::setrlimit(resource, &limit) == 0;
 }
 
-// The address space, capped to prove that large files are read in bounded memory: reading
-// one whole then fails at once. Sanitizers reserve huge address space, so there is no cap
-// to be had under them.
+// A full disk as this process sees it (once SIGXFSZ is ignored); RLIM_INFINITY lifts it.
+inline bool limitFileSize(rlim_t bytes)
+{
+    return limitResource(RLIMIT_FSIZE, bytes);
+}
+// Sanitizers reserve huge address space: no address-space cap to be had under them.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define ORVIK_SANITIZED 1
 #elif defined(__has_feature)
@@ -27,10 +30,7 @@ inline bool limitFileSize(rlim_t bytes)
 #define ORVIK_SANITIZED 0
 #endif
 
-#include <cstdio>
-#include <unistd.h>
-
-// Bytes of address space the process has mapped now, 0 when unknown.
+// Bytes of address space mapped now, 0 when unknown.
 inline long long addressSpaceInUse()
 {
     long long pages = 0;
@@ -41,12 +41,7 @@ inline long long addressSpaceInUse()
     }
     return pages * ::sysconf(_SC_PAGESIZE);
 }
-
 inline bool limitAddressSpace(rlim_t bytes)
 {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_AS, &limit) != 0)
-        return false;
-    limit.rlim_cur = bytes;
-    return ::setrlimit(RLIMIT_AS, &limit) == 0;
+    return limitResource(RLIMIT_AS, bytes);
 }

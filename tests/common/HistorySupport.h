@@ -5,7 +5,6 @@
 #include "history/HistoryStore.h"
 #include "history/HistorySweep.h"
 #include "history/HistoryTime.h"
-
 #include <QDateTime>
 #include <QDir>
 #include <QVector>
@@ -22,13 +21,11 @@ inline qint64 utc(const char* text)
     return t.toMSecsSinceEpoch();
 }
 
-// Readings that follow from the time and the battery alone, so a reader can tell what any
-// sweep held.
+// Readings that follow from the time and the battery alone, so any sweep can be told.
 inline double voltageAt(qint64 msecs, int battery)
 {
     return 12.0 + 0.001 * double((msecs / 3000 + battery * 7) % 1500);
 }
-
 inline HistoryReading usualReading(qint64 msecs, int battery)
 {
     return {battery, voltageAt(msecs, battery), 20.0 + 0.1 * double((msecs / 3000 + battery) % 90), false};
@@ -43,7 +40,7 @@ inline HistorySweep makeSweep(qint64 msecs,
     return s;
 }
 
-// Short waits and small steps, so the roll-up and expiry run through quickly.
+// Short waits and small steps: the roll-up and expiry run through quickly.
 inline HistoryRecorder::Options quickOptions()
 {
     HistoryRecorder::Options o;
@@ -54,7 +51,7 @@ inline HistoryRecorder::Options quickOptions()
     return o;
 }
 
-// A clock the test sets by hand, read by the recorder's thread.
+// A clock set by hand, read by the recorder's thread.
 struct ManualClock
 {
     std::atomic<qint64> now{0};
@@ -68,16 +65,14 @@ inline QString historyPath(const QString& dir)
 {
     return QDir(dir).filePath(QStringLiteral("history.sqlite"));
 }
-
 // Hands the sweeps over in bursts the recorder's queue holds, then waits for the roll-up.
 inline bool recordAll(HistoryRecorder& recorder, const QVector<HistorySweep>& sweeps)
 {
     for (int i = 0; i < sweeps.size(); ++i)
         if (recorder.record(sweeps[i]), i % 500 == 499 && !recorder.waitUntilWritten(30000))
-            return false; // in bursts the queue holds
+            return false;
     return recorder.waitUntilWritten(30000) && recorder.waitUntilIdle(30000);
 }
-
 inline bool near(double a, double b, double tolerance)
 {
     return std::fabs(a - b) <= tolerance;

@@ -6,16 +6,14 @@
 #include <csignal>
 #include <sys/prctl.h>
 
-// A child that dies with the test, even one that aborts or is killed: an orphaned simulator
-// would keep its pty and hold ctest until its own time-out.
+// A child that dies with the test: an orphaned simulator would hold its pty and ctest.
 class ChildOfTest : public QProcess
 {
 protected:
     void setupChildProcess() override { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }
 };
 
-// The device simulator (tools/orvik-sim; "--modbus" first for Modbus devices) on a pty of its
-// own, reachable through a link that survives the line vanishing and coming back, and steered
+// The device simulator on a pty, reached through a link that outlives the line, steered
 // through its control FIFO.
 struct SimulatedLine
 {

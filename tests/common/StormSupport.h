@@ -1,27 +1,22 @@
 #pragma once
 
-#include <QByteArray>
 #include <QFile>
 #include <QList>
-#include <QString>
 #include <QStringList>
 
-// Every battery of the 16 modules in a group, two modules a group, as a settings.xml.
+// Every battery of the 16 modules grouped, two modules a group, as a settings.xml.
 inline QByteArray everyBatteryGrouped()
 {
     QByteArray xml = "<!DOCTYPE settings>\n<settings>\n";
-    for (int m = 0; m < 16; ++m)
-        for (int p = 0; p < 8; ++p)
-            xml += QString(" <group_id msd=\"%1\" mkp=\"%2\">%3</group_id>\n")
-                       .arg(m)
-                       .arg(p)
-                       .arg(m / 2 + 1)
-                       .toUtf8();
+    for (int id = 0; id < 128; ++id)
+        xml +=
+            QString::asprintf(" <group_id msd=\"%d\" mkp=\"%d\">%d</group_id>\n", id / 8, id % 8, id / 16 + 1)
+                .toUtf8();
     return xml + "</settings>\n";
 }
 
-// Simulator options for an alarm storm: three batteries of every module swing in and out of
-// warning and emergency, each at its own point of the swing, and the modules answer at once.
+// An alarm storm: three batteries of every module swing in and out of warning and
+// emergency, each at its own point of the swing; the modules answer at once.
 inline QStringList stormOptions()
 {
     QStringList options{"--no-pacing", "--noise", "0", "--drift-step", "0.8", "--drift-max", "2.4"};
@@ -31,15 +26,14 @@ inline QStringList stormOptions()
     return options;
 }
 
-// The paragraphs of a journal file as it holds them, one a line.
+// The paragraphs of a journal file, one a line.
 inline QList<QByteArray> journalParagraphs(const QString& path)
 {
     QFile file(path);
     QList<QByteArray> paragraphs;
-    if (!file.open(QIODevice::ReadOnly))
-        return paragraphs;
-    for (const QByteArray& line : file.readAll().split('\n'))
-        if (line.startsWith("<p>"))
-            paragraphs << line.trimmed();
+    if (file.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : file.readAll().split('\n'))
+            if (line.startsWith("<p>"))
+                paragraphs << line.trimmed();
     return paragraphs;
 }

@@ -4,8 +4,7 @@
 #include <QImage>
 #include <QWidget>
 
-// How many pixels of a widget, as drawn, lie near the given colour: text drawn in that colour
-// leaves many, text in another colour none.
+// Pixels of a widget, as drawn, near the given colour: text in that colour leaves many.
 inline int pixelsNear(QWidget* widget, const QColor& colour)
 {
     const QImage image = widget->grab().toImage();
@@ -13,10 +12,9 @@ inline int pixelsNear(QWidget* widget, const QColor& colour)
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x) {
             const QColor c = image.pixelColor(x, y);
-            if (qAbs(c.red() - colour.red()) + qAbs(c.green() - colour.green()) +
-                    qAbs(c.blue() - colour.blue()) <
-                60)
-                ++count;
+            count += qAbs(c.red() - colour.red()) + qAbs(c.green() - colour.green()) +
+                         qAbs(c.blue() - colour.blue()) <
+                     60;
         }
     return count;
 }

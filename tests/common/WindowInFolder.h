@@ -2,7 +2,6 @@
 
 #include "app/MainWindow.h"
 #include "core/Battery.h"
-
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -10,8 +9,8 @@
 #include <QTemporaryDir>
 #include <memory>
 
-// The real main window, built in a scratch working directory that holds the given
-// settings.xml (none when the text is null), and registered as the program's window.
+// The main window in a scratch working folder holding settings.xml (none when null) and
+// `files`, with `port` (when not null) the one port the selector offers.
 struct WindowInFolder
 {
     QTemporaryDir dir;
@@ -19,8 +18,6 @@ struct WindowInFolder
     std::unique_ptr<MainWindow> window;
     bool ownPort;
 
-    // `files`: further files of the folder by name, such as the operator's sounds. `port`: the
-    // one port the selector offers (the machine's own are not looked at).
     explicit WindowInFolder(const QByteArray& settingsXml = QByteArray(),
                             const QMap<QString, QByteArray>& files = {}, const QString& port = QString())
         : ownPort(!port.isNull())
@@ -54,35 +51,7 @@ struct WindowInFolder
     QString status() const { return window->exchangeStatus()->text(); }
 };
 
-// A settings.xml around the given elements.
 inline QByteArray settingsWith(const QByteArray& children)
 {
     return "<!DOCTYPE settings>\n<settings>\n" + children + "</settings>\n";
-}
-
-// One Modbus group: `count` batteries from battery `firstBattery` on (row by row), asked at
-// `address`, its first battery at channel `firstSensor` of the device.
-struct GroupLayout
-{
-    int group, firstBattery, count, address, firstSensor;
-};
-
-// The settings of the Modbus mode on this port with these groups.
-inline QByteArray modbusSettings(const QString& port, const QList<GroupLayout>& layout)
-{
-    QByteArray xml = " <mode>true</mode>\n <com_port>" + port.toUtf8() + "</com_port>\n";
-    for (const GroupLayout& g : layout) {
-        for (int id = g.firstBattery; id < g.firstBattery + g.count; ++id)
-            xml += QString(" <group_id msd=\"%1\" mkp=\"%2\">%3</group_id>\n")
-                       .arg(id / 8)
-                       .arg(id % 8)
-                       .arg(g.group)
-                       .toUtf8();
-        xml += QString(" <ModbusAddr%1>%2</ModbusAddr%1>\n <Dat%1>%3</Dat%1>\n")
-                   .arg(g.group)
-                   .arg(g.address)
-                   .arg(g.firstSensor)
-                   .toUtf8();
-    }
-    return settingsWith(xml);
 }
