@@ -27,13 +27,16 @@ void MainWindow::dataArrivedHandler(DevicesGuiData devices_data)
 {
     if (!nativeRunning)
         return;
+    nativeCommStep(devices_data);
     for (const MsdData& entry : devices_data.msd) {
         if (entry.msd_number > 15 || int(entry.msd_number) >= batteryRows.size())
             continue;
         const QList<Battery*>& row = batteryRows.at(int(entry.msd_number));
+        // A lost module's entries are the keep rule's repeats, not measurements.
+        const bool measured = entry.valid && !commLoss.isLost(int(entry.msd_number));
         for (int j = 0; j < MsdData::channelCount && j < row.size(); ++j) {
             Battery* battery = row.at(j);
-            if (!entry.valid) {
+            if (!measured) {
                 battery->setNoData(true);
                 continue;
             }
@@ -90,33 +93,40 @@ void MainWindow::journalDecision(Battery* battery, bool confirming)
         emit addJournalEvent(battery, T >= pT, confirming, true);
 }
 
-void MainWindow::soundDecision(Battery* battery)
+bool MainWindow::unconfirmedEmergency() const
+{
+    // An unconfirmed voltage emergency keeps the emergency sound.
+    return settings.emergencyAlarm() && anyBattery([](const Battery* b) {
+               return b->voltState() == StateCode::Emergency && !b->isConfirmed() && b->groupNumber() != 0;
+           });
+}
+
+bool MainWindow::anythingSounding() const
 {
     const bool crashOn = settings.emergencyAlarm();
     const bool warningOn = settings.warningAlarm();
-    if (crashOn && battery->state() == StateCode::Emergency) {
-        emit startCrashSound();
-        return;
-    }
-    if (warningOn && battery->state() == StateCode::Warning) {
-        // An unconfirmed voltage emergency elsewhere keeps the emergency sound.
-        const bool emergencyElsewhere =
-            crashOn && anyBattery([](const Battery* b) {
-                return b->voltState() == StateCode::Emergency && !b->isConfirmed() && b->groupNumber() != 0;
-            });
-        if (!emergencyElsewhere)
-            emit startWarningSound();
-        return;
-    }
-    if (!audioSignals || !audioSignals->isPlaying())
-        return;
-    const bool stillSounding = anyBattery([&](const Battery* b) {
+    if (warningOn && commLossAlarmOn() && commLoss.anyUnconfirmed())
+        return true;
+    return anyBattery([&](const Battery* b) {
         if (b->groupNumber() == 0 || b->isConfirmed())
             return false;
         return (b->state() == StateCode::Emergency && crashOn) ||
                (b->state() == StateCode::Warning && warningOn);
     });
-    if (!stillSounding)
+}
+
+void MainWindow::soundDecision(Battery* battery)
+{
+    if (settings.emergencyAlarm() && battery->state() == StateCode::Emergency) {
+        emit startCrashSound();
+        return;
+    }
+    if (settings.warningAlarm() && battery->state() == StateCode::Warning) {
+        if (!unconfirmedEmergency())
+            emit startWarningSound();
+        return;
+    }
+    if (audioSignals && audioSignals->isPlaying() && !anythingSounding())
         emit stopSounds();
 }
 
@@ -130,6 +140,7 @@ void MainWindow::on_pb_confirm_crashes_clicked()
             battery->setConfirmed(true);
         }
     }
+    confirmCommLoss();
     emit stopSounds();
 }
 

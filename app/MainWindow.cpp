@@ -95,6 +95,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
             Qt::QueuedConnection);
     connect(this, SIGNAL(addJournalEvent(Battery*, bool, bool, bool)), journal,
             SLOT(addEvent(Battery*, bool, bool, bool)), Qt::DirectConnection);
+    connect(
+        this, &MainWindow::addCommEvent, journal, [this](const Event& event) { journal->enqueue(event); },
+        Qt::DirectConnection);
 
     // Every reading also goes to history.sqlite, written on the recorder's own thread; the
     // monitor never waits for it.

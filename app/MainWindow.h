@@ -3,6 +3,8 @@
 #include "app/ModbusMessageBoxes.h"
 #include "config/AlarmThresholds.h"
 #include "config/Settings.h"
+#include "core/CommLossTracker.h"
+#include "journal/Event.h"
 #include "link/ComPort.h"
 #include "link/DevicesGuiData.h"
 #include "link/ModbusMaster.h"
@@ -75,6 +77,8 @@ public:
     const std::vector<std::unique_ptr<ComPort>>& comPortList() const { return comPorts; }
     AudioSignals* soundPlayer() const { return audioSignals; }
     WorkerObject& nativeWorker() { return worker; }
+    // Native modules (by number) or Modbus group devices (by group) that lost communication.
+    const CommLossTracker& commLossTracker() const { return commLoss; }
 
     // While false, native sweeps are ignored; the start/stop control switches it.
     bool isNativeRunning() const { return nativeRunning; }
@@ -109,6 +113,8 @@ signals:
     void startCrashSound();
     void stopSounds();
     void addJournalEvent(Battery* battery, bool isStarted, bool isConfirmed, bool saveIntoFile);
+    // A module's (device's) communication lost, confirmed or restored, for the journal.
+    void addCommEvent(const Event& event);
 
 public slots:
     void setCurrentMode(int id);
@@ -152,6 +158,19 @@ private:
     void journalDecision(Battery* battery, bool confirming);
     void soundDecision(Battery* battery);
     template <typename Predicate> bool anyBattery(Predicate predicate) const;
+    bool unconfirmedEmergency() const;
+    bool anythingSounding() const;
+
+    // Communication loss (CommLossAlarm.cpp).
+    void nativeCommStep(const DevicesGuiData& data);
+    void commLostAt(int source);
+    void commRestoredAt(int source);
+    void journalComm(Event::Kind kind, int source, bool confirmed);
+    void confirmCommLoss();
+    void clearCommLoss();
+    void showCommLoss();
+    int commSourceOf(const Battery* battery) const;
+    bool commLossAlarmOn() const;
     void buildTileGrid();
     void fitToScreen();
     void buildComPortList();
@@ -180,6 +199,7 @@ private:
     QVBoxLayout* derivLayout = nullptr;
     bool nativeRunning = false;
     Settings settings;
+    CommLossTracker commLoss{16};
 
     // The Modbus exchange (ModbusExchange.cpp).
     void sendModbusRequest(quint8 slave, quint16 start, quint16 count);

@@ -126,6 +126,7 @@ void MainWindow::startNative()
         return refuseWhileSweeping();
     }
     currentComPort = port;
+    clearCommLoss();
     nativeRunning = true;
     ui->pb_stop_start->setText(tr("Стоп"));
     settings.setComPort(ui->cmb_com->currentText());
@@ -146,6 +147,7 @@ void MainWindow::stopNative()
     for (const QList<Battery*>& row : qAsConst(batteryRows))
         for (Battery* battery : row)
             battery->reset();
+    clearCommLoss();
     setGroupsRunningLook(false);
     ui->pb_stop_start->setText(tr("Старт"));
     emit stopSounds();

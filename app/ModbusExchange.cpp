@@ -87,6 +87,7 @@ void MainWindow::stopModbus()
 {
     stopModbusExchange();
     cleanBatteriesState();
+    clearCommLoss();
     ui->pb_stop_start->setText(tr("Старт"));
     setControlsLocked(false);
     setGroupsRunningLook(false);
@@ -234,6 +235,7 @@ bool MainWindow::takeTurnDevice()
         } else {
             silentAddresses.remove(group);
             it = silentDevices.erase(it);
+            commLoss.setWatched(group, false);
             forgotten = true;
         }
     }
@@ -247,6 +249,8 @@ bool MainWindow::takeTurnDevice()
     }
     if (forgotten && !silentDevices.empty())
         showSilentDevices();
+    if (forgotten)
+        showCommLoss();
 
     const ModbusPollEntry& entry = list.at(modbusPollIndexFrom(list, currentDevice));
     if (entry.group != currentDevice || entry.address != currentAddress) {
@@ -359,6 +363,11 @@ void MainWindow::applyRegisterTable(int group)
 
 void MainWindow::finishDeviceTurn()
 {
+    // The return is journalled before the batteries are judged afresh.
+    if (commLoss.sweep(currentDevice, true) == CommLossTracker::Change::Restored) {
+        commRestoredAt(currentDevice);
+        showCommLoss();
+    }
     if (currentDevice >= 1 && currentDevice < groups.size()) {
         // Only what was measured in this turn counts as data: a channel without a measurement
         // and a battery past the end of the device's table are left out of the means.
@@ -401,12 +410,16 @@ void MainWindow::declareDeviceSilent()
     silentDevices.insert(currentDevice);
     silentAddresses.insert(currentDevice, currentAddress);
     showSilentDevices();
+    commLoss.setWatched(currentDevice, true);
+    if (commLoss.markLost(currentDevice) == CommLossTracker::Change::Lost) {
+        commLostAt(currentDevice);
+        showCommLoss();
+    }
     if (currentDevice >= 1 && currentDevice < groups.size()) {
+        // No data is no reason to end an alarm: the loss stands for it until the data returns.
         const QList<Battery*> members = groups[currentDevice]->batteries();
-        for (Battery* battery : members) {
+        for (Battery* battery : members)
             battery->setNoData(true);
-            batteryAlarmStep(battery);
-        }
         historyFeed->takeGroupTurn(members);
         repaintGroupCharts(currentDevice);
     }

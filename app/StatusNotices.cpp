@@ -13,7 +13,8 @@ StatusNotices::StatusNotices(QStatusBar* bar) : QObject(bar)
     // Trouble with the alarm sound or the journal is as urgent as a silent device.
     const Look looks[SourceCount] = {{"soundStatusLabel", "color: red"},
                                      {"journalStatusLabel", "color: red"},
-                                     {"historyStatusLabel", "color: rgb(160, 80, 0)"}};
+                                     {"historyStatusLabel", "color: rgb(160, 80, 0)"},
+                                     {"commLossStatusLabel", "color: red"}};
     for (int s = 0; s < SourceCount; ++s) {
         labels[s] = new QLabel(bar);
         labels[s]->setObjectName(QLatin1String(looks[s].name));

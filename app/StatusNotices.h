@@ -17,6 +17,7 @@ public:
         Sound,
         Journal,
         History,
+        CommLoss,
         SourceCount
     };
 

@@ -164,6 +164,68 @@ bool parseParagraph(const QStringRef& text, const AlarmThresholds& thresholds, E
     return true;
 }
 
+// Communication paragraphs: "<h>Связь </h>МСД 05 нет связи <time> <date>[ Подтверждено]", in
+// Modbus mode "Группа 2 (адрес 7)" in place of the module.
+const QString kCommHeading = QStringLiteral("<h>Связь </h>");
+const QString kCommLostWords = QStringLiteral("нет связи");
+const QString kCommRestoredWords = QStringLiteral("связь восстановлена");
+
+QString twoDigitNumber(int value)
+{
+    return value >= 0 && value <= 9 ? QLatin1Char('0') + QString::number(value) : QString::number(value);
+}
+
+QString commToHtml(const Event& e)
+{
+    QString html = QStringLiteral("<p>") + kCommHeading;
+    if (e.modbusAddress() > 0)
+        html += QStringLiteral("Группа %1 (адрес %2)").arg(e.groupNumber()).arg(e.modbusAddress());
+    else
+        html += QStringLiteral("МСД ") + twoDigitNumber(e.msdIndex());
+    html += QLatin1Char(' ');
+    html += e.kind() == Event::Kind::CommLost ? kCommLostWords : kCommRestoredWords;
+    html += QLatin1Char(' ');
+    html += QLocale::c().toString(e.time(), kFileTimeFormat);
+    if (e.isConfirmed())
+        html += QStringLiteral(" Подтверждено");
+    html += QStringLiteral("</p>");
+    return html;
+}
+
+bool parseCommParagraph(const QStringRef& text, Event* event)
+{
+    QVector<QStringRef> pieces = text.mid(kCommHeading.size()).split(QLatin1Char(' '), Qt::KeepEmptyParts);
+    const bool isConfirmed = !pieces.isEmpty() && isConfirmedWord(pieces.last());
+    if (isConfirmed)
+        pieces.removeLast();
+    const bool modbus = pieces.size() == 8;
+    if ((pieces.size() != 6 && !modbus) ||
+        pieces[0] != (modbus ? QStringLiteral("Группа") : QStringLiteral("МСД")))
+        return false;
+    const int n = pieces.size();
+    const QString words = pieces[n - 4] + QLatin1Char(' ') + pieces[n - 3];
+    if (words != kCommLostWords && words != kCommRestoredWords)
+        return false;
+    const QDateTime time = parseTime(pieces[n - 2], pieces[n - 1]);
+    int group = 0, module = 0, address = 0;
+    if (modbus) {
+        const QStringRef open = pieces[2], close = pieces[3];
+        if (open != QStringLiteral("(адрес") || !close.endsWith(QLatin1Char(')')))
+            return false;
+        group = toInt(pieces[1]);
+        address = toInt(close.left(close.size() - 1));
+        if (address <= 0)
+            return false;
+    } else {
+        module = toInt(pieces[1]);
+    }
+    if (!time.isValid())
+        return false;
+    const auto kind = words == kCommLostWords ? Event::Kind::CommLost : Event::Kind::CommRestored;
+    *event = Event::communication(kind, module, group, address, time, isConfirmed);
+    return true;
+}
+
 } // namespace
 
 QString fixedNumber(double value, int decimals)
@@ -190,6 +252,8 @@ QString styledHead()
 
 QString toHtml(const Event& e)
 {
+    if (e.kind() != Event::Kind::Alarm)
+        return commToHtml(e);
     QString html;
     html.reserve(160);
     html += QStringLiteral("<p><h>Группа ");
@@ -273,7 +337,10 @@ ReadBack readBack(const QByteArray& file, const AlarmThresholds& thresholds, int
         const int from = begin + open.size();
         const QStringRef paragraph = end >= from ? line.mid(from, end - from) : line.mid(from);
         Event event;
-        if (!parseParagraph(paragraph, thresholds, &event)) {
+        const bool parsed = paragraph.startsWith(kCommHeading)
+                                ? parseCommParagraph(paragraph, &event)
+                                : parseParagraph(paragraph, thresholds, &event);
+        if (!parsed) {
             result.complete = false;
             break;
         }

@@ -116,6 +116,8 @@ void JournalWidget::updateJournalWidget(Event event)
         tableWidget->removeRow(0);
     const int row = tableWidget->rowCount();
     tableWidget->insertRow(row);
+    if (event.kind() != Event::Kind::Alarm)
+        return fillCommRow(row, event);
 
     const QString battery = modbusMode ? QString::number(event.batteryNumber())
                                        : QString::number(event.msdIndex()) + QLatin1Char(':') +
@@ -132,6 +134,30 @@ void JournalWidget::updateJournalWidget(Event event)
     tableWidget->item(row, 4)->setBackground(stateBrush(event.voltState()));
     tableWidget->item(row, 6)->setBackground(stateBrush(event.tempState()));
     showLimit(tableWidget, row, event);
+}
+
+void JournalWidget::fillCommRow(int row, const Event& event)
+{
+    const bool modbus = event.modbusAddress() > 0;
+    const QString source = modbus ? tr("адрес ") + QString::number(event.modbusAddress())
+                                  : QStringLiteral("МСД %1").arg(event.msdIndex(), 2, 10, QLatin1Char('0'));
+    const bool lost = event.kind() == Event::Kind::CommLost;
+    tableWidget->setItem(
+        row, 0,
+        new QTableWidgetItem(QLocale::c().toString(event.time(), QStringLiteral("HH:mm:ss yyyy-MM-dd "))));
+    tableWidget->setItem(row, 1,
+                         new QTableWidgetItem(modbus ? QString::number(event.groupNumber()) : QString()));
+    tableWidget->setItem(row, 2, new QTableWidgetItem(source));
+    auto* words = new QTableWidgetItem(lost ? tr("нет связи") : tr("связь восстановлена"));
+    words->setTextAlignment(Qt::AlignCenter);
+    // A lost link is a warning until the operator confirms it.
+    if (lost && !event.isConfirmed())
+        words->setBackground(stateBrush(StateCode::Warning));
+    tableWidget->setItem(row, 3, words);
+    // Covered by the words, yet present: every cell of a row is an item to copy and export.
+    for (int column = 4; column < 7; ++column)
+        tableWidget->setItem(row, column, new QTableWidgetItem());
+    tableWidget->setSpan(row, 3, 1, 4);
 }
 
 void JournalWidget::on_pb_clear_clicked()

@@ -38,6 +38,8 @@ protected:
 private:
     void setupUi();
     void copySelection();
+    // A communication event: its source, and its words across the value cells.
+    void fillCommRow(int row, const Event& event);
 
     Journal* journal;
     QGridLayout* gridLayout = nullptr;

@@ -32,6 +32,11 @@ struct DevicesGuiData
     }
 
     MsdData msd[msdCount];
+    // Whether each module gave a good answer in this very sweep. An entry can be valid
+    // without it: the keep rule repeats a module's last good entry for a few bad sweeps.
+    bool answered[msdCount] = {};
+    // The line could not be opened or failed during the sweep: no module could answer.
+    bool lineLost = false;
 };
 
 Q_DECLARE_METATYPE(DevicesGuiData)

@@ -94,13 +94,17 @@ void WorkerObject::timeoutHandler()
             sweepData.msd[i].valid = false;
             sweepData.msd[i].msd_number = static_cast<std::uint32_t>(i);
             errorCounts[i] = 0;
+            sweepData.answered[i] = false;
         }
+        sweepData.lineLost = true;
         emit dataArrived(sweepData);
         return;
     }
 
     // False after an answer that was garbled or not ours: its rest may still be arriving.
     bool lineClean = true;
+    for (bool& answered : sweepData.answered)
+        answered = false;
     for (int i = 0; i < DevicesGuiData::msdCount; ++i) {
         NativeFrame::Answer answer{};
         MsdData entry = sweepData.msd[i];
@@ -142,6 +146,7 @@ void WorkerObject::timeoutHandler()
                 entry.valid = true;
                 errorCounts[i] = 0;
                 storeEntry(i, entry);
+                sweepData.answered[i] = true;
             } else {
                 emit comErrorOccured(QStringLiteral("CS msd_number = address, msd ") + QString::number(i),
                                      wrongModuleCode | answeredBy);
@@ -153,5 +158,7 @@ void WorkerObject::timeoutHandler()
             applyKeepRule(i, entry);
         }
     }
+    // A line that failed in the middle of the sweep was closed by force.
+    sweepData.lineLost = !port->isOpen();
     emit dataArrived(sweepData);
 }

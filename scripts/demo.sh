@@ -6,6 +6,9 @@
 # a pseudo-terminal, offered to the monitor as build/run/orvik-sim.tty (the last item of the
 # "COM-порт" selector). Faults can be sent while it runs, for example
 #   echo "silent 3" > build/run/orvik-sim.ctl
+# Loss of communication: "silent-for 0 20" silences module 0 (group 1) for 20 s; after three
+# sweeps without an answer the monitor raises «Нет связи: МСД 00», and journals the return.
+# "move-all 1.5" moves every battery up by 1.5 V together (for the absolute limits).
 # ORVIK_SIM_ARGS passes options to the simulator (see tools/orvik-sim --help);
 # ORVIK_NO_SIM=1 leaves it out.
 #

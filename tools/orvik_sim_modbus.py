@@ -16,6 +16,8 @@ Faults can be given at start or sent at run time, one command a line, to the --c
   late A [MS] | garbage A [BYTES] | echo A | wrong-address A | wrong-function A | answer A
   drift A C [volt|temp] | no-measurement A C | set A C VOLT_RAW TEMP_RAW | steady A C
   vanish [SECONDS] | return | quit
+  silent-for A SECONDS (silent, then answering again) | move-all VOLTS [DEGREES] (every channel
+  moves by this much from its own level, all together; move-all 0 0 brings them back)
 """
 import argparse
 import logging
@@ -120,6 +122,7 @@ class Device:
         volts = args.volts + rng.uniform(-0.4, 0.4)
         degrees = args.temperature + rng.uniform(-2.0, 2.0)
         self.channels = [Channel(rng, volts, degrees) for _ in range(CHANNELS)]
+        self.shared = (0.0, 0.0)  # "move-all": volts and degrees added to every channel
         self.holding = ModbusSequentialDataBlock(0, [0] * REGISTERS)
         # The device has holding registers only; the other tables hold a single zero.
         self.context = ModbusSlaveContext(
@@ -151,8 +154,8 @@ class Device:
             elif c.fixed is not None:
                 u, t = c.fixed
             else:
-                v = c.base_volts + c.volt_offset + self.rng.gauss(0.0, a.noise)
-                d = c.base_degrees + c.degree_offset + self.rng.gauss(0.0, 0.2)
+                v = c.base_volts + self.shared[0] + c.volt_offset + self.rng.gauss(0.0, a.noise)
+                d = c.base_degrees + self.shared[1] + c.degree_offset + self.rng.gauss(0.0, 0.2)
                 u = max(1, min(0xFFFF, int(round(v * 100))))
                 t = max(0, min(0xFFFF, int(round(d * 10))))
             volts.append(u)
@@ -190,6 +193,7 @@ class ModbusSimulator:
         self.last_byte_at = 0.0
         self.vanish_at = time.monotonic() + args.vanish_after if args.vanish_after is not None else None
         self.return_at = None
+        self.answer_again = {}  # address: when a "silent-for" ends
         self.running = True
         self.answers = 0
 
@@ -357,6 +361,17 @@ class ModbusSimulator:
             if verb in FAULTS:
                 for a in self.address_list(words[1]):
                     self.set_fault(a, verb, words[2:])
+            elif verb == "silent-for":
+                seconds = float(words[2])
+                if not seconds > 0:
+                    raise ValueError("seconds must be positive")
+                for a in self.address_list(words[1]):
+                    self.set_fault(a, "silent", [])
+                    self.answer_again[a] = time.monotonic() + seconds
+            elif verb == "move-all":
+                shared = (float(words[1]), float(words[2]) if len(words) > 2 else 0.0)
+                for device in self.devices.values():
+                    device.shared = shared
             elif verb == "answer":
                 for a in self.address_list(words[1]):
                     self.devices[a].fault = None
@@ -423,6 +438,12 @@ class ModbusSimulator:
             if self.return_at is not None and now >= self.return_at:
                 self.return_at = None
                 self.open_line()
+            for a, due in list(self.answer_again.items()):
+                if now >= due:
+                    del self.answer_again[a]
+                    if self.devices[a].fault and self.devices[a].fault[0] == "silent":
+                        self.devices[a].fault = None
+                        log("address %d answers again" % a)
             if self.master is not None:
                 self.write_due(now)
             timeout = 0.05

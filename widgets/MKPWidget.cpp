@@ -189,6 +189,15 @@ void MKPWidget::setConfirmed(bool confirmed)
     update();
 }
 
+void MKPWidget::setCommLoss(bool lost, bool confirmed)
+{
+    if (lost == m_commLost && confirmed == m_commLossConfirmed)
+        return;
+    m_commLost = lost;
+    m_commLossConfirmed = confirmed;
+    update();
+}
+
 void MKPWidget::updateToolTip()
 {
     if (!m_thresholds)
@@ -249,6 +258,8 @@ MKPWidget::Picture MKPWidget::currentPicture() const
             return Picture::None;
         return m_state != StateCode::None ? Picture::Green : Picture::Grey;
     }
+    if (m_commLost)
+        return m_commLossConfirmed ? Picture::NoLink : Picture::NoLinkAnimation;
     switch (m_state) {
     case StateCode::None:
         return Picture::Grey;
@@ -267,8 +278,31 @@ void MKPWidget::animationFrameChanged()
 {
     // Only a pulsing picture changes with the frame; other tiles keep what they drew.
     const Picture picture = currentPicture();
-    if ((picture == Picture::RedAnimation || picture == Picture::YellowAnimation) && isVisible())
+    if ((picture == Picture::RedAnimation || picture == Picture::YellowAnimation ||
+         picture == Picture::NoLinkAnimation) &&
+        isVisible())
         update();
+}
+
+void MKPWidget::paintNoLink(QPainter& painter, const QPoint& at)
+{
+    painter.drawImage(at, s_grey);
+    // A blue frame, unlike any alarm colour: the battery is not judged, its link is gone.
+    // Unconfirmed, it fades in and out with the alarm animation's frames.
+    int alpha = 255;
+    if (currentPicture() == Picture::NoLinkAnimation && s_redAnimation) {
+        const int frames = qMax(1, s_redAnimation->frameCount());
+        alpha = s_redAnimation->currentFrameNumber() * 2 < frames ? 255 : 70;
+    }
+    QPen pen(QColor(30, 80, 220, alpha));
+    pen.setWidth(4);
+    painter.save();
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(rect().adjusted(2, 2, -2, -2));
+    painter.drawLine(QPoint(8, 8), QPoint(20, 20));
+    painter.drawLine(QPoint(20, 8), QPoint(8, 20));
+    painter.restore();
 }
 
 void MKPWidget::paintEvent(QPaintEvent* event)
@@ -309,6 +343,10 @@ void MKPWidget::paintEvent(QPaintEvent* event)
         case Picture::RedAnimation:
             if (s_redAnimation)
                 painter.drawPixmap(at, s_redAnimation->currentPixmap());
+            break;
+        case Picture::NoLink:
+        case Picture::NoLinkAnimation:
+            paintNoLink(painter, at);
             break;
         case Picture::None:
             break;

@@ -5,6 +5,7 @@
 
 class QLabel;
 class QMovie;
+class QPainter;
 class BatteryGroup;
 struct AlarmThresholds;
 
@@ -40,6 +41,9 @@ public:
     void setHighlighted(bool on);
     void setHideIfUngrouped(bool hide);
     void setConfirmed(bool confirmed);
+    // The battery's module (or device) lost communication; pulses until `confirmed`.
+    void setCommLoss(bool lost, bool confirmed);
+    bool isCommLost() const { return m_commLost; }
     void updateToolTip();
     // Shows the address label exactly in Modbus mode; the mode switch calls it on every tile.
     void followMode();
@@ -59,7 +63,9 @@ public:
         Yellow,
         Red,
         YellowAnimation,
-        RedAnimation
+        RedAnimation,
+        NoLink,
+        NoLinkAnimation
     };
     // Which picture the next paint draws; Hidden tiles draw none.
     Picture currentPicture() const;
@@ -77,6 +83,7 @@ private slots:
 
 private:
     bool isUngrouped() const;
+    void paintNoLink(QPainter& painter, const QPoint& at);
 
     Ui* ui;
     int m_state = 0;
@@ -90,6 +97,8 @@ private:
     BatteryGroup* m_group = nullptr;
     bool m_hideIfUngrouped = false;
     bool m_confirmed = false;
+    bool m_commLost = false;
+    bool m_commLossConfirmed = false;
 
     static QImage s_grey;
     static QImage s_green;

@@ -22,21 +22,26 @@ QByteArray settingsXml(const QString& sounds)
     return settingsWith(xml.toUtf8());
 }
 
-// A sweep from a script such as "v0=14 t3=33 x1": battery 0 at 14 V, battery 3 at 33 °C,
-// module 1 silent; every other battery at 12 V and 25 °C.
+// A sweep from a script such as "v0=14 t3=33 x1 k2": battery 0 at 14 V, battery 3 at 33 °C,
+// module 1 silent, module 2 unanswered but its entry kept; every other battery at 12 V and 25 °C.
+// "X": the line is lost.
 DevicesGuiData sweepFrom(const QString& script)
 {
     DevicesGuiData data;
     for (MsdData& m : data.msd) {
-        m.valid = true;
+        m.valid = data.answered[m.msd_number] = !script.contains('X');
         for (ChannelReading& c : m.channel)
             c = {12.0, 25.0};
     }
+    data.lineLost = script.contains('X');
     for (const QString& token : script.split(' ', Qt::SkipEmptyParts)) {
-        if (token.startsWith('x')) {
-            data.msd[token.mid(1).toInt()].valid = false;
+        if (token.startsWith('x') || token.startsWith('k')) {
+            data.answered[token.mid(1).toInt()] = false;
+            data.msd[token.mid(1).toInt()].valid = token.startsWith('k');
             continue;
         }
+        if (token == "X")
+            continue;
         const int id = token.mid(1, token.indexOf('=') - 1).toInt();
         const double value = token.mid(token.indexOf('=') + 1).toDouble();
         ChannelReading& c = data.msd[id / 8].channel[id % 8];
@@ -57,7 +62,8 @@ private slots:
 void TestAlarms::scripts_data()
 {
     // sounds: W, C switched on, P needs a player. steps: sweeps by "|"; C confirms, R resets, O stops.
-    // expected: J<battery><s|e>[c] = journal event started/ended [confirmed]; W, C, S = sounds.
+    // expected: J<battery><s|e>[c] = journal event started/ended [confirmed]; W, C, S = sounds;
+    // L<module>[c], B<module> = communication lost [confirmed], back.
     QTest::addColumn<QString>("sounds");
     QTest::addColumn<QString>("steps");
     QTest::addColumn<QString>("expected");
@@ -82,6 +88,14 @@ void TestAlarms::scripts_data()
     row("stopped, sweeps are not taken in", "WC", "O|v0=14", "");
     row("warning ends and the sound stops", "WCP", "v0=13.4|", "J0s W J0e S");
     row("emergency falls to warning", "WC", "v0=14|v0=13.4", "J0s C J0e W");
+    row("lost at the third silent sweep; on return the alarm begins again", "WCP", "v0=14|x0|x0|x0|v0=14",
+        "J0s C L0 W B0 S J0s C");
+    row("kept entries are no answers", "WC", "v0=13.4|k0 v0=13.4|k0 v0=13.4|k0 v0=13.4", "J0s W W W L0 W");
+    row("an ungrouped module is never lost", "WC", "x5|x5|x5|X", "L0 W L1 W");
+    row("loss confirmed once, then quiet", "WC", "x1|x1|x1|C|x1|C", "L1 W L1c S S");
+    row("loss without the warning sound", "C", "x0|x0|x0", "L0");
+    row("loss yields to an unconfirmed emergency", "WC", "v8=14|x0 v8=14|x0 v8=14|x0 v8=14",
+        "J8s C C C L0 C");
 }
 
 void TestAlarms::scripts()
@@ -97,6 +111,11 @@ void TestAlarms::scripts()
     connect(window, &MainWindow::addJournalEvent, [&](Battery* b, bool started, bool confirmed, bool save) {
         QVERIFY(save);
         seen << QString("J%1%2%3").arg(b->id()).arg(started ? "s" : "e").arg(confirmed ? "c" : "");
+    });
+    connect(window, &MainWindow::addCommEvent, [&](const Event& e) {
+        seen << QString(e.kind() == Event::Kind::CommLost ? "L%1%2" : "B%1%2")
+                    .arg(e.msdIndex())
+                    .arg(e.isConfirmed() ? "c" : "");
     });
     connect(window, &MainWindow::startWarningSound, [&] { seen << "W"; });
     connect(window, &MainWindow::startCrashSound, [&] { seen << "C"; });

@@ -3,7 +3,9 @@
 #include "../common/SimulatedLine.h"
 #include "../common/WindowInFolder.h"
 #include "app/MainWindowForm.h"
+#include "app/StatusNotices.h"
 #include "config/GroupsSettingsWindow.h"
+#include "journal/JournalFormat.h"
 #include "widgets/MKPWidget.h"
 #include <QApplication>
 #include <QComboBox>
@@ -15,6 +17,7 @@
 namespace {
 const QString kOk = "обмен по modbus: ок";
 const QString kSilent1 = "Нет ответа от modbus: адрес {1 } / группа {1 }";
+const QString kLost1 = "Нет связи: группа 1, адрес 1";
 
 // Groups as "group first-battery count address first-sensor,...".
 QByteArray modbusSettings(const QString& port, const QString& groups)
@@ -130,6 +133,7 @@ void TestModbusScenario::simulated()
     if (!readable) {
         QVERIFY2(f.waitFor(kSilent1, 16000), qPrintable(f.status()));
         QCOMPARE(f.sends, 3); // silent at the third unanswered send
+        QCOMPARE(f->statusNotices()->label(StatusNotices::CommLoss)->text(), kLost1);
         QCOMPARE(f->exchangeStatus()->styleSheet() + f.tile(0), QString("color: red-"));
         QVERIFY(sim.command("answer 1"));
     }
@@ -175,7 +179,8 @@ void TestModbusScenario::lineLost()
     SimulatedLine sim;
     PtyLine line;
     const bool refused = !text.isEmpty();
-    QVERIFY(refused || sim.start({"--modbus", "--addresses", "1"}));
+    // Battery 4 of the group reads 15 V: an emergency before the line goes.
+    QVERIFY(refused || sim.start({"--modbus", "--addresses", "1", "--set", "1:3:1500:250"}));
     ModbusWindow f(refused ? unopenablePort("pty", line, &text) : sim.link(), "1 0 8 1 0");
     for (int i = 0; refused && i < 2; ++i) {
         f->stopModbus();
@@ -197,6 +202,17 @@ void TestModbusScenario::lineLost()
     QCOMPARE(std::count_if(all.begin(), all.end(),
                            [](QWidget* w) { return qobject_cast<QMessageBox*>(w) && w->isVisible(); }),
              1);
+    QCOMPARE(f->statusNotices()->label(StatusNotices::CommLoss)->text(), kLost1);
+    f.window.reset(); // the journal: the emergency's start and the loss, never its end
+    QFile journal(f.dir.filePath("journal.html"));
+    QVERIFY(journal.open(QIODevice::ReadOnly));
+    QStringList events;
+    for (const Event& e : JournalFormat::readBack(journal.readAll(), AlarmThresholds(), 100).events)
+        events << JournalFormat::toHtml(e)
+                      .remove(QRegularExpression("<[^>]*>"))
+                      .section(QRegularExpression(" \\d\\d:"), 0, 0);
+    const QString lost = "Связь Группа 1 (адрес 1) нет связи";
+    QCOMPARE(events.join(", "), refused ? lost : "Группа 1 МСД 00 : МКП 04 Начало, " + lost);
 }
 
 QTEST_MAIN(TestModbusScenario)

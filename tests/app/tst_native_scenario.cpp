@@ -1,12 +1,18 @@
 // The native mode against the device simulator: a drift to an emergency confirmed, stopped and
-// journaled, while faulty modules lose their data alone and no battery shows a value never sent.
+// journaled, while faulty modules lose their data alone and no battery shows a value never sent;
+// a grouped module that stops answering, and the line that vanishes, raise a loss of communication.
+#include "../common/PulseServer.h"
 #include "../common/SimulatedLine.h"
 #include "../common/WindowInFolder.h"
 #include "app/MainWindowForm.h"
+#include "app/StatusNotices.h"
+#include "core/AudioSignals.h"
 #include "journal/JournalFormat.h"
 #include "link/WorkerObject.h"
 #include "widgets/MKPWidget.h"
+#include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QtTest>
 
@@ -21,10 +27,13 @@ void TestNativeScenario::driftAmongFaultyModules()
 {
     // Group 1 is module 0: battery 3 drifts +0.7 V per sweep, so its deviation from the mean of
     // eight goes 0.61 (normal), 1.23 (warning), 1.75 (emergency). Modules 3 (silent), 5 (bad
-    // checksum), 9 (bad header), 14 and 15 (absent) alone have no data.
+    // checksum), 9 (bad header), 14 and 15 (absent) alone have no data. Group 2 is module 6.
     QByteArray xml;
     for (int p = 0; p < 8; ++p)
-        xml += QString(" <group_id msd=\"0\" mkp=\"%1\">1</group_id>\n").arg(p).toUtf8();
+        xml += QString(" <group_id msd=\"0\" mkp=\"%1\">1</group_id>\n <group_id msd=\"6\" "
+                       "mkp=\"%1\">2</group_id>\n")
+                   .arg(p)
+                   .toUtf8();
     SimulatedLine line;
     QVERIFY(
         line.start({"--noise",        "0",    "--drift-step",  "0.7", "--drift-max", "2.0", "--silent",  "3",
@@ -86,21 +95,58 @@ void TestNativeScenario::driftAmongFaultyModules()
     QVERIFY2(messages.isEmpty(), qPrintable(messages.join("; ")));
     QVERIFY2(implausible.isEmpty(), qPrintable(implausible.mid(0, 5).join("; ")));
 
+    // Module 6 falls silent: lost at the third sweep without its answer, the fourth at the latest
+    // counted from the command (a sweep may be under way). Ungrouped modules 3 and 9 never are.
+    QLabel* lossText = window->statusNotices()->label(StatusNotices::CommLoss);
+    MKPWidget* lostTile = folder.battery(48)->widget();
+    QVERIFY(line.command("silent-for 6 8"));
+    const int silentFrom = sweeps;
+    QTRY_COMPARE_WITH_TIMEOUT(lossText->text(), QString("Нет связи: МСД 06"), 10000);
+    QVERIFY2(sweeps - silentFrom <= 4, qPrintable(QString::number(sweeps - silentFrom)));
+    QCOMPARE(lossText->styleSheet(), QString("color: red"));
+    QCOMPARE(lostTile->currentPicture(), MKPWidget::Picture::NoLinkAnimation);
+    QCOMPARE(window->soundPlayer()->currentSound(), QString("warning.wav"));
+    QVERIFY(!window->soundPlayer()->hasOutput() || window->soundPlayer()->isPlaying());
+    QTest::mouseClick(window->form()->pb_confirm_crashes, Qt::LeftButton);
+    QVERIFY(lostTile->currentPicture() == MKPWidget::Picture::NoLink && !window->soundPlayer()->isPlaying());
+    QTRY_VERIFY_WITH_TIMEOUT(lossText->isHidden() && !lostTile->isCommLost(), 15000);
+    // Bad answers are no answers, though the keep rule repeats the entry; a vanished line loses all.
+    QVERIFY(line.command("bad-checksum 6"));
+    QTRY_COMPARE_WITH_TIMEOUT(lossText->text(), QString("Нет связи: МСД 06"), 10000);
+    QVERIFY(line.command("vanish 1.5"));
+    QTRY_COMPARE_WITH_TIMEOUT(lossText->text(), QString("Нет связи: МСД 00, МСД 06"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(lossText->text(), QString("Нет связи: МСД 06"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(battery->state(), 3, 10000); // judged afresh: the alarm begins again
+
     QTest::mouseClick(window->form()->pb_stop_start, Qt::LeftButton);
     QVERIFY(!window->isNativeRunning() && window->form()->cmb_com->isEnabled());
     QCOMPARE(battery->state(), 0);
     QCOMPARE(battery->voltage(), 0.0);
     QCOMPARE(tile->currentPicture(), MKPWidget::Picture::Grey);
+    QVERIFY(lossText->isHidden() && !lostTile->isCommLost()); // cleared without an event
     folder.window.reset(); // the journal writes what it was handed before it stops
 
     QFile journal(folder.dir.filePath("journal.html"));
     QVERIFY(journal.open(QIODevice::ReadOnly));
-    QStringList events; // the warning, the emergency, the confirmation
+    QStringList events; // the warning, the emergency, the confirmation; L lost, B back
     for (const Event& e : JournalFormat::readBack(journal.readAll(), AlarmThresholds(), 1024).events)
-        events << QString::asprintf("%d:%d %d%d%d", int(e.msdIndex()), int(e.mkpIndex()), int(e.voltState()),
-                                    int(e.isStarted()), int(e.isConfirmed()));
-    QCOMPARE(events.join(", "), QString("0:3 210, 0:3 310, 0:3 311"));
+        events << (e.kind() == Event::Kind::Alarm
+                       ? QString::asprintf("%d:%d %d%d%d", int(e.msdIndex()), int(e.mkpIndex()),
+                                           int(e.voltState()), int(e.isStarted()), int(e.isConfirmed()))
+                       : QString::asprintf("%s%d%s", e.kind() == Event::Kind::CommLost ? "L" : "B",
+                                           e.msdIndex(), e.isConfirmed() ? "c" : ""));
+    QCOMPARE(events.join(", "), QString("0:3 210, 0:3 310, 0:3 311, L6, L6c, B6, L6, L0, B0, 0:3 310"));
 }
 
-QTEST_MAIN(TestNativeScenario)
+int main(int argc, char* argv[])
+{
+    PulseServer pulse; // the warning sound plays on a null sink
+    pulse.start();
+    QApplication app(argc, argv);
+    TestNativeScenario test;
+    const int rc = QTest::qExec(&test, argc, argv);
+    pulse.stop();
+    return rc;
+}
+
 #include "tst_native_scenario.moc"

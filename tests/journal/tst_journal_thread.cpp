@@ -78,6 +78,19 @@ void TestJournal::paragraph_data()
         withLimit(Event(3, 4, 2, kTime, -12, 12.6, 0.2, 0, false, true, 3, 1), 'T', '<', -10),
         "2 </h>МСД 03 : МКП 05 Конец 14:02:07 05/12/2026 12.60 В (0.00 В) -12.0 С (0.2 С) Подтверждено "
         "предел T<-10.0 С");
+    // Communication: a module (native) or a group's device (Modbus); read back as written.
+    const auto comm = [](const char* name, Event::Kind kind, int msd, int group, int address, bool confirmed,
+                         const QString& text) {
+        QTest::newRow(name) << Event::communication(kind, msd, group, address, kTime, confirmed)
+                            << "<p><h>Связь </h>" + text + " 14:02:07 05/12/2026" +
+                                   (confirmed ? " Подтверждено" : "") + "</p>";
+    };
+    comm("module lost", Event::Kind::CommLost, 5, 0, 0, false, "МСД 05 нет связи");
+    comm("module lost, confirmed", Event::Kind::CommLost, 12, 0, 0, true, "МСД 12 нет связи");
+    comm("module back", Event::Kind::CommRestored, 5, 0, 0, false, "МСД 05 связь восстановлена");
+    comm("device lost", Event::Kind::CommLost, 0, 2, 7, false, "Группа 2 (адрес 7) нет связи");
+    comm("device lost, confirmed", Event::Kind::CommLost, 0, 6, 247, true, "Группа 6 (адрес 247) нет связи");
+    comm("device back", Event::Kind::CommRestored, 0, 2, 7, false, "Группа 2 (адрес 7) связь восстановлена");
 }
 
 void TestJournal::paragraph()
@@ -85,6 +98,10 @@ void TestJournal::paragraph()
     QFETCH(Event, event);
     QFETCH(QString, html);
     QCOMPARE(JournalFormat::toHtml(event), html);
+    if (event.kind() != Event::Kind::Alarm) {
+        QCOMPARE(JournalFormat::readBack(fileWith({html}), AlarmThresholds(), 1).events, QList<Event>{event});
+        return;
+    }
     // windows-1251: Cyrillic В is 0xC2 and С is 0xD1, not the Latin B and C.
     const QByteArray bytes = JournalFormat::encode(html);
     QVERIFY(bytes.startsWith("<p><h>\xc3\xf0\xf3\xef\xef\xe0 ") && bytes.contains(" \xc2 (") &&
@@ -106,6 +123,13 @@ void TestJournal::readBack_data()
     QTest::newRow("binary") << QByteArray::fromHex("7f454c460201003c7000ff0a01") << 0 << true << "";
     QTest::newRow("<p> without </p>")
         << fileWith({kGood, "<p><h>Группа 2 </h>МСД", kGood}) << 1 << false << "";
+    const QString lost = "<p><h>Связь </h>МСД 05 нет связи 14:02:07 05/12/2026</p>";
+    QTest::newRow("communication between alarms") << fileWith({kGood, lost, kGood}) << 3 << true << kGoodRead;
+    QTest::newRow("communication of the wrong shape")
+        << fileWith({kGood, QString(lost).replace("нет связи", "нет ответа"), kGood}) << 1 << false << "";
+    QTest::newRow("device without its address")
+        << fileWith({kGood, QString(lost).replace("МСД 05", "Группа 2 (адрес 0)"), kGood}) << 1 << false
+        << "";
     QTest::newRow("21 pieces") << fileWith({kGood, QString(kGood).replace("Начало", "Начало "), kGood}) << 1
                                << false << "";
     const auto edit = [](const QString& from, const QString& to, int events, const QString& last) {

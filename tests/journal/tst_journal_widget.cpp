@@ -73,7 +73,11 @@ void TestJournalWidget::rows()
         {false, Event(1, 2, 3, t, 24.25, 12.625, 2.25, 0.125, true, false, 3, 2),
          "3|1:3|12,63|0,13|24,3|2,3|4 #ffff00|6 #ff0000"},
         {false, limited(Event(3, 4, 2, t, 24.8, 14.61, 1.3, -0.35, true, false, 1, 2)),
-         "2|3:5|14,61|-0,35  предел U>14,40 В|24,8|1,3|4 #ffff00"}};
+         "2|3:5|14,61|-0,35  предел U>14,40 В|24,8|1,3|4 #ffff00"},
+        {false, Event::communication(Event::Kind::CommLost, 5, 0, 0, t, false),
+         "|МСД 05|нет связи||||3 #ffff00"},
+        {true, Event::communication(Event::Kind::CommRestored, 0, 2, 7, t, false),
+         "2|адрес 7|связь восстановлена|||"}};
     Page page;
     for (const auto& [modbus, event, shown] : rows) {
         modbusMode = modbus;

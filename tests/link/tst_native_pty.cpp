@@ -120,7 +120,7 @@ void TestNativePty::keepRule()
     // Module 3 sweep by sweep: g good, c bad checksum, w the answer of another module, s silent;
     // then whether its entry is valid. Up to four bad frames in a row keep the last good entry;
     // another module's answer counts none, and is kept only while the count runs.
-    const QString answers = "gwgcswcccgc", valid = "10111111011";
+    const QString answers = "gwgcswcccgc", valid = "10111111011", answered = "10100000010";
     Rig rig;
     rig.peer.pieceSize = 8; // a read gathers an answer that comes in pieces
     rig.peer.pauseMs = 1;
@@ -131,6 +131,8 @@ void TestNativePty::keepRule()
         lastGood = answers[s] == 'g' ? s : lastGood;
         const QByteArray at = "sweep " + QByteArray::number(s);
         QVERIFY2(data.msd[3].valid == (valid[s] == '1'), at);
+        // A kept entry is no answer: the loss of communication is counted from these.
+        QVERIFY2(data.answered[3] == (answered[s] == '1') && data.answered[12] && !data.lineLost, at);
         QVERIFY2(!data.msd[3].valid || data.msd[3].channel[0].voltage == (2430 + 1000 * lastGood) / 200.0,
                  at);
         QCOMPARE(data.msd[3].msd_number, 3u);
@@ -139,6 +141,11 @@ void TestNativePty::keepRule()
     QCOMPARE(rig.errors.count(), answers.count('w'));
     for (const QVariantList& error : rig.errors)
         QCOMPARE(error, (QVariantList{"CS msd_number = address, msd 3", 0xFD000004u}));
+    // A line that cannot be opened again: nobody answered, and the sweep says why.
+    QFile::remove(rig.peer.linkPath());
+    rig.port.close(true);
+    const DevicesGuiData gone = rig.sweep();
+    QVERIFY(gone.lineLost && !gone.answered[12]);
 }
 
 QTEST_GUILESS_MAIN(TestNativePty)

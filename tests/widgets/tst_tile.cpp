@@ -46,18 +46,25 @@ private slots:
         QTest::addColumn<bool>("hideUngrouped");
         QTest::addColumn<int>("picture");
         QTest::addColumn<QString>("file"); // empty: the background, -: not compared
+        QTest::addColumn<bool>("lost");    // communication lost, confirmed as the alarm
         using P = MKPWidget::Picture;
-        QTest::newRow("no data") << 3 << 0 << false << false << int(P::Grey) << "gray";
-        QTest::newRow("normal") << 3 << 1 << false << false << int(P::Green) << "green";
-        QTest::newRow("warning confirmed") << 3 << 2 << true << false << int(P::Yellow) << "yellow";
-        QTest::newRow("emergency confirmed") << 3 << 3 << true << false << int(P::Red) << "red";
-        QTest::newRow("warning pulses") << 3 << 2 << false << false << int(P::YellowAnimation) << "-";
-        QTest::newRow("emergency pulses") << 3 << 3 << false << false << int(P::RedAnimation) << "-";
-        QTest::newRow("group 0: no alarm") << 0 << 3 << false << false << int(P::Green) << "green";
-        QTest::newRow("no group: no alarm") << -1 << 2 << false << false << int(P::Green) << "green";
-        QTest::newRow("ungrouped, no data") << 0 << 0 << false << false << int(P::Grey) << "gray";
-        QTest::newRow("ungrouped hidden") << 0 << 1 << false << true << int(P::None) << "";
-        QTest::newRow("grouped never hidden") << 3 << 1 << false << true << int(P::Green) << "green";
+        QTest::newRow("no data") << 3 << 0 << false << false << int(P::Grey) << "gray" << false;
+        QTest::newRow("normal") << 3 << 1 << false << false << int(P::Green) << "green" << false;
+        QTest::newRow("warning confirmed") << 3 << 2 << true << false << int(P::Yellow) << "yellow" << false;
+        QTest::newRow("emergency confirmed") << 3 << 3 << true << false << int(P::Red) << "red" << false;
+        QTest::newRow("warning pulses")
+            << 3 << 2 << false << false << int(P::YellowAnimation) << "-" << false;
+        QTest::newRow("emergency pulses") << 3 << 3 << false << false << int(P::RedAnimation) << "-" << false;
+        QTest::newRow("group 0: no alarm") << 0 << 3 << false << false << int(P::Green) << "green" << false;
+        QTest::newRow("no group: no alarm") << -1 << 2 << false << false << int(P::Green) << "green" << false;
+        QTest::newRow("ungrouped, no data") << 0 << 0 << false << false << int(P::Grey) << "gray" << false;
+        QTest::newRow("ungrouped hidden") << 0 << 1 << false << true << int(P::None) << "" << false;
+        QTest::newRow("link lost pulses")
+            << 3 << 0 << false << false << int(P::NoLinkAnimation) << "-" << true;
+        QTest::newRow("link lost, confirmed") << 3 << 0 << true << false << int(P::NoLink) << "gray" << true;
+        QTest::newRow("ungrouped: no link look")
+            << 0 << 0 << false << false << int(P::Grey) << "gray" << true;
+        QTest::newRow("grouped never hidden") << 3 << 1 << false << true << int(P::Green) << "green" << false;
     }
     void pictureByState()
     {
@@ -67,6 +74,7 @@ private slots:
         QFETCH(bool, hideUngrouped);
         QFETCH(int, picture);
         QFETCH(QString, file);
+        QFETCH(bool, lost);
         ModeGuard mode;
         modbusMode = true;
         BatteryGroup g(group);
@@ -75,7 +83,11 @@ private slots:
         tile.setState(state);
         tile.setConfirmed(confirmed);
         tile.setHideIfUngrouped(hideUngrouped);
+        tile.setCommLoss(lost, confirmed);
         QCOMPARE(int(tile.currentPicture()), picture);
+        // The lost link's own mark: a blue frame (pulsing, it may be faint at any read).
+        if (file != "-")
+            QCOMPARE(tile.grab().toImage().pixelColor(2, 30) == QColor(30, 80, 220), lost && group > 0);
         if (file != "-") // an animation may advance between two reads
             QCOMPARE(tile.grab().toImage().pixelColor(kBody),
                      file.isEmpty() ? tile.palette().color(QPalette::Window)
