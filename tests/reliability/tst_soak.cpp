@@ -75,6 +75,8 @@ void TestSoak::storm()
     connect(
         window, &MainWindow::addJournalEvent, this,
         [&](Battery*, bool, bool, bool intoFile) { handedOver += intoFile; }, Qt::DirectConnection);
+    connect(
+        window, &MainWindow::addCommEvent, this, [&] { ++handedOver; }, Qt::DirectConnection);
     QTemporaryFile writtenLog;
     QVERIFY(writtenLog.open());
     std::mutex writtenLock;
