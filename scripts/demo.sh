@@ -51,7 +51,18 @@ write_modbus_settings() {
   done
   for group in 1 2 3 4 5 6; do echo " <ModbusAddr$group>$group</ModbusAddr$group>"; done
   for group in 1 2 3 4 5 6; do echo " <Dat$group>0</Dat$group>"; done
+  write_limits
   echo '</settings>'
+}
+
+# Absolute limits for the demo's 13.5 V blocks: "move-all 1.0" crosses the warning, 1.5 the emergency.
+write_limits() {
+  echo ' <volt_abs_high_warning>14.40</volt_abs_high_warning>'
+  echo ' <volt_abs_high_emergency>14.80</volt_abs_high_emergency>'
+  echo ' <volt_abs_low_warning>12.00</volt_abs_low_warning>'
+  echo ' <volt_abs_low_emergency>11.50</volt_abs_low_emergency>'
+  echo ' <temp_abs_high_warning>40.0</temp_abs_high_warning>'
+  echo ' <temp_abs_high_emergency>50.0</temp_abs_high_emergency>'
 }
 
 # Native mode on the simulator's line: modules 0..5 are groups 1..6.
@@ -66,6 +77,7 @@ write_native_settings() {
       echo " <group_id msd=\"$msd\" mkp=\"$mkp\">$((msd + 1))</group_id>"
     done
   done
+  write_limits
   echo '</settings>'
 }
 
