@@ -19,42 +19,22 @@ void TestCommLoss::steps_data()
     QTest::addColumn<QString>("steps");
     QTest::addColumn<QString>("expected");
     QTest::addColumn<QString>("lostAfter"); // "", "lost" or "confirmed"
-    QTest::newRow("lost at the third unanswered sweep") << 3 << "xxxx"
-                                                        << "--L-"
-                                                        << "lost";
-    QTest::newRow("an answer starts the count again") << 3 << "xxaxx"
-                                                      << "-----"
-                                                      << "";
-    QTest::newRow("restored once, by an answer") << 3 << "xxxaa"
-                                                 << "--LR-"
-                                                 << "";
-    QTest::newRow("one sweep is enough when so set") << 1 << "x"
-                                                     << "L"
-                                                     << "lost";
-    QTest::newRow("a source that holds no battery is never lost") << 3 << "uxxxxL"
-                                                                  << "------"
-                                                                  << "";
-    QTest::newRow("watched again, lost at its next miss") << 3 << "uxxxwx"
-                                                          << "-----L"
-                                                          << "lost";
-    QTest::newRow("lost at once, and not again") << 3 << "Lxx"
-                                                 << "L--"
-                                                 << "lost";
-    QTest::newRow("confirmed once") << 3 << "xxxCCx"
-                                    << "--Lc--"
-                                    << "confirmed";
-    QTest::newRow("confirming nothing lost") << 3 << "xC"
-                                             << "--"
-                                             << "";
-    QTest::newRow("lost again after a return is unconfirmed") << 1 << "xCax"
-                                                              << "LcRL"
-                                                              << "lost";
-    QTest::newRow("no longer watched: dropped without a return") << 3 << "xxxu"
-                                                                 << "--L-"
-                                                                 << "";
-    QTest::newRow("cleared: the count starts again") << 3 << "xxKxx"
-                                                     << "-----"
-                                                     << "";
+    const auto row = [](const char* name, int sweeps, const char* steps, const char* expected,
+                        const char* after) {
+        QTest::newRow(name) << sweeps << QString(steps) << QString(expected) << QString(after);
+    };
+    row("lost at the third unanswered sweep", 3, "xxxx", "--L-", "lost");
+    row("an answer starts the count again", 3, "xxaxx", "-----", "");
+    row("restored once, by an answer", 3, "xxxaa", "--LR-", "");
+    row("one sweep is enough when so set", 1, "x", "L", "lost");
+    row("a source that holds no battery is never lost", 3, "uxxxxL", "------", "");
+    row("watched again, lost at its next miss", 3, "uxxxwx", "-----L", "lost");
+    row("lost at once, and not again", 3, "Lxx", "L--", "lost");
+    row("confirmed once", 3, "xxxCCx", "--Lc--", "confirmed");
+    row("confirming nothing lost", 3, "xC", "--", "");
+    row("lost again after a return is unconfirmed", 1, "xCax", "LcRL", "lost");
+    row("no longer watched: dropped without a return", 3, "xxxu", "--L-", "");
+    row("cleared: the count starts again", 3, "xxKxx", "-----", "");
 }
 
 void TestCommLoss::steps()
