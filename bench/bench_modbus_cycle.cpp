@@ -26,10 +26,18 @@ void BM_FullCycleSixDevices(benchmark::State& state)
         state.SkipWithError("the Modbus simulator did not start");
         return;
     }
-    QList<GroupLayout> layout;
-    for (int g = 1; g <= kDevices; ++g)
-        layout.append({g, 8 * (g - 1), 8, g, 0});
-    WindowInFolder f(modbusSettings(sim.link(), layout), {}, sim.link());
+    // Group g: eight batteries of МСД row g - 1, device address g, from its first channel.
+    QByteArray xml = " <mode>true</mode>\n <com_port>" + sim.link().toUtf8() + "</com_port>\n";
+    for (int g = 1; g <= kDevices; ++g) {
+        for (int mkp = 0; mkp < 8; ++mkp)
+            xml += QString(" <group_id msd=\"%1\" mkp=\"%2\">%3</group_id>\n")
+                       .arg(g - 1)
+                       .arg(mkp)
+                       .arg(g)
+                       .toUtf8();
+        xml += QString(" <ModbusAddr%1>%1</ModbusAddr%1>\n <Dat%1>0</Dat%1>\n").arg(g).toUtf8();
+    }
+    WindowInFolder f(settingsWith(xml), {}, sim.link());
 
     // Every request leaves the monitor as one write; a cycle is 18 of them.
     QElapsedTimer clock;
