@@ -60,6 +60,10 @@ private slots:
         QTest::addColumn<QString>("crossed"); // as the journal names it
         // Each threshold, and just past it: a threshold itself is not passed.
         const double e = 1.0 / 1024;
+        const auto row = [](const QByteArray& name, double dU, double dT, int volt, int temp,
+                            double shift = 0, const QString& limits = "", const char* crossed = "") {
+            QTest::newRow(name) << dU << dT << volt << temp << shift << limits << QString(crossed);
+        };
         for (const auto& t :
              QVector<QPair<const char*, QVector<double>>>{{"high voltage warning", {1.25, 0, 1, 1}},
                                                           {"high voltage emergency", {1.5, 0, 2, 1}},
@@ -71,20 +75,14 @@ private slots:
                                                           {"cold emergency", {0, -5.0, 1, 2}}}) {
             const QVector<double>& v = t.second;
             const double du = v[0] ? e * (v[0] > 0 ? 1 : -1) : 0, dt = v[1] ? e * (v[1] > 0 ? 1 : -1) : 0;
-            QTest::addRow("%s exactly", t.first) << v[0] << v[1] << int(v[2]) << int(v[3]) << 0.0 << ""
-                                                 << "";
-            QTest::addRow("just past %s", t.first)
-                << v[0] + du << v[1] + dt << int(v[2]) + !!du << int(v[3]) + !!dt << 0.0 << ""
-                << "";
+            row(QByteArray(t.first) + " exactly", v[0], v[1], int(v[2]), int(v[3]));
+            row("just past " + QByteArray(t.first), v[0] + du, v[1] + dt, int(v[2]) + !!du, int(v[3]) + !!dt);
         }
-        QTest::newRow("the worse of both") << 1.5 + e << -4.5 << 3 << 2 << 0.0 << ""
-                                           << "";
+        row("the worse of both", 1.5 + e, -4.5, 3, 2);
         // Absolute limits: the deviations stay normal while the whole group moves.
         const QString volts = "0=14.4 1=15 2=11 3=10.5", degrees = "4=40 5=50 6=0 7=-10";
         const auto moved = [&](const char* name, double shift, const QString& limits, int volt, int temp,
-                               const char* crossed) {
-            QTest::newRow(name) << 0.0 << 0.0 << volt << temp << shift << limits << crossed;
-        };
+                               const char* crossed) { row(name, 0, 0, volt, temp, shift, limits, crossed); };
         moved("limits off: the group far up", 10, "", 1, 1, "");
         moved("group up to the warning limit", 2.4, volts, 1, 1, "");
         moved("group past the warning limit", 2.4 + e, volts, 2, 1, "U>14.4");
@@ -96,7 +94,7 @@ private slots:
         moved("cold group", -3.5 - e, degrees, 1, 3, "T<-10");
         moved("group's own limit first", 1 + e, volts + " g0=12.5 g1=13", 3, 1, "U>13");
         moved("group's own limit, the others the installation's", 2.5, volts + " g0=12.5", 2, 1, "U>12.5");
-        QTest::newRow("deviation worse than the limit") << 1.5 + e << 0.0 << 3 << 1 << -0.5 << volts << "";
+        row("deviation worse than the limit", 1.5 + e, 0, 3, 1, -0.5, volts);
     }
     void classification()
     {
@@ -120,12 +118,9 @@ private slots:
         QCOMPARE(b->tempState(), temp);
         QCOMPARE(b->state(), qMax(volt, temp));
         const Event event(b, true, false);
-        QCOMPARE(event.limitQuantity() ? QString("%1%2%3")
-                                             .arg(event.limitQuantity())
-                                             .arg(event.limitDirection())
-                                             .arg(event.limitValue())
-                                       : QString(),
-                 crossed);
+        const QString limit =
+            QString("%1%2%3").arg(event.limitQuantity()).arg(event.limitDirection()).arg(event.limitValue());
+        QCOMPARE(event.limitQuantity() ? limit : QString(), crossed);
     }
     void statesOverTime()
     {
