@@ -24,8 +24,7 @@ QString describe(const Event& e)
 
 Event withLimit(Event e, char quantity, char direction, double value)
 {
-    e.setLimit(quantity, direction, value);
-    return e;
+    return e.setLimit(quantity, direction, value), e;
 }
 
 QByteArray fileWith(const QStringList& lines)
@@ -86,7 +85,6 @@ void TestJournal::paragraph_data()
                                    (confirmed ? " Подтверждено" : "") + "</p>";
     };
     comm("module lost", Event::Kind::CommLost, 5, 0, 0, false, "МСД 05 нет связи");
-    comm("module lost, confirmed", Event::Kind::CommLost, 12, 0, 0, true, "МСД 12 нет связи");
     comm("module back", Event::Kind::CommRestored, 5, 0, 0, false, "МСД 05 связь восстановлена");
     comm("device lost", Event::Kind::CommLost, 0, 2, 7, false, "Группа 2 (адрес 7) нет связи");
     comm("device lost, confirmed", Event::Kind::CommLost, 0, 6, 247, true, "Группа 6 (адрес 247) нет связи");
