@@ -34,6 +34,10 @@ void TestNativeScenario::driftAmongFaultyModules()
                        "mkp=\"%1\">2</group_id>\n")
                    .arg(p)
                    .toUtf8();
+    // Absolute limits above the drift: 15.0 / 15.4 V for the installation, group 2 its own.
+    xml += " <volt_abs_high_warning>15.0</volt_abs_high_warning>\n <volt_abs_high_emergency>15.4"
+           "</volt_abs_high_emergency>\n <volt_abs_high_warning_2>16.0</volt_abs_high_warning_2>\n"
+           " <volt_abs_high_emergency_2>16.5</volt_abs_high_emergency_2>\n";
     SimulatedLine line;
     QVERIFY(
         line.start({"--noise",        "0",    "--drift-step",  "0.7", "--drift-max", "2.0", "--silent",  "3",
@@ -97,6 +101,17 @@ void TestNativeScenario::driftAmongFaultyModules()
 
     // Module 6 falls silent: lost at the third sweep without its answer, the fourth at the latest
     // counted from the command (a sweep may be under way). Ungrouped modules 3 and 9 never are.
+    // Every battery moves up together: the deviations stay normal, the installation's limits
+    // raise group 1 to a warning, then an emergency, within two sweeps (one more may be under
+    // way); group 2's own limit holds it.
+    for (const auto& [move, state] : {std::pair{"move-all 2.6", 2}, {"move-all 3.0", 3}}) {
+        QVERIFY(line.command(move));
+        const int from = sweeps;
+        QTRY_COMPARE_WITH_TIMEOUT(folder.battery(1)->state(), state, 10000);
+        QVERIFY2(sweeps - from <= 3, qPrintable(QString::number(sweeps - from)));
+    }
+    QCOMPARE(folder.battery(50)->state(), 1);
+    QTest::mouseClick(window->form()->pb_confirm_crashes, Qt::LeftButton);
     QLabel* lossText = window->statusNotices()->label(StatusNotices::CommLoss);
     MKPWidget* lostTile = folder.battery(48)->widget();
     QVERIFY(line.command("silent-for 6 8"));
@@ -125,12 +140,17 @@ void TestNativeScenario::driftAmongFaultyModules()
     QFile journal(folder.dir.filePath("journal.html"));
     QVERIFY(journal.open(QIODevice::ReadOnly));
     QStringList events; // the warning, the emergency, the confirmation; L lost, B back
+    int limited = 0;    // group 1's other seven: warning, emergency, confirmation, each by the limit
     for (const Event& e : JournalFormat::readBack(journal.readAll(), AlarmThresholds(), 1024).events)
-        events << (e.kind() == Event::Kind::Alarm
-                       ? QString::asprintf("%d:%d %d%d%d", int(e.msdIndex()), int(e.mkpIndex()),
-                                           int(e.voltState()), int(e.isStarted()), int(e.isConfirmed()))
-                       : QString::asprintf("%s%d%s", e.kind() == Event::Kind::CommLost ? "L" : "B",
-                                           e.msdIndex(), e.isConfirmed() ? "c" : ""));
+        if (e.kind() == Event::Kind::Alarm && e.mkpIndex() != 3)
+            limited += e.msdIndex() == 0 && e.limitQuantity() == 'U' && e.limitDirection() == '>';
+        else
+            events << (e.kind() == Event::Kind::Alarm
+                           ? QString::asprintf("%d:%d %d%d%d", int(e.msdIndex()), int(e.mkpIndex()),
+                                               int(e.voltState()), int(e.isStarted()), int(e.isConfirmed()))
+                           : QString::asprintf("%s%d%s", e.kind() == Event::Kind::CommLost ? "L" : "B",
+                                               e.msdIndex(), e.isConfirmed() ? "c" : ""));
+    QCOMPARE(limited, 7 * 3);
     QCOMPARE(events.join(", "), QString("0:3 210, 0:3 310, 0:3 311, L6, L6c, B6, L6"));
 }
 
