@@ -16,6 +16,7 @@ QByteArray settingsXml(const QString& sounds)
 {
     QString xml = QString("<warning_alarm>%1</warning_alarm><emergency_alarm>%2</emergency_alarm>\n")
                       .arg(sounds.contains('W') ? "true" : "false", sounds.contains('C') ? "true" : "false");
+    xml += sounds.contains('1') ? "<comm_loss_sweeps>1</comm_loss_sweeps>\n" : "";
     for (int id = 0; id < 16; ++id)
         xml +=
             QString::asprintf("<group_id msd=\"%d\" mkp=\"%d\">%d</group_id>\n", id / 8, id % 8, id / 8 + 1);
@@ -61,9 +62,9 @@ private slots:
 
 void TestAlarms::scripts_data()
 {
-    // sounds: W, C switched on, P needs a player. steps: sweeps by "|"; C confirms, R resets, O stops.
-    // expected: J<battery><s|e>[c] = journal event started/ended [confirmed]; W, C, S = sounds;
-    // L<module>[c], B<module> = communication lost [confirmed], back.
+    // sounds: W, C switched on, P needs a player, 1 lost at one silent sweep. steps: sweeps by "|"; C
+    // confirms, R resets, O stops. expected: J<battery><s|e>[c] = journal event started/ended [confirmed]; W,
+    // C, S = sounds; L<module>[c], B<module> = communication lost [confirmed], back.
     QTest::addColumn<QString>("sounds");
     QTest::addColumn<QString>("steps");
     QTest::addColumn<QString>("expected");
@@ -90,6 +91,9 @@ void TestAlarms::scripts_data()
     row("emergency falls to warning", "WC", "v0=14|v0=13.4", "J0s C J0e W");
     row("lost at the third silent sweep; on return the alarm begins again", "WCP", "v0=14|x0|x0|x0|v0=14",
         "J0s C L0 W B0 S J0s C");
+    row("an answer starts the count again", "WC", "x0|x0|v0=12|x0|x0", "");
+    row("one silent sweep is enough when so set", "WC1", "x0", "L0 W");
+    row("lost again after a return: unconfirmed", "WC1", "x1|C|v0=12|x1", "L1 W L1c S B1 L1 W");
     row("kept entries are no answers", "WC", "v0=13.4|k0 v0=13.4|k0 v0=13.4|k0 v0=13.4", "J0s W W W L0 W");
     row("an ungrouped module is never lost", "WC", "x5|x5|x5|X", "L0 W L1 W");
     row("loss confirmed once, then quiet", "WC", "x1|x1|x1|C|x1|C", "L1 W L1c S S");

@@ -1,6 +1,6 @@
 // The native mode against the device simulator: a drift to an emergency confirmed, stopped and
 // journaled, while faulty modules lose their data alone and no battery shows a value never sent;
-// a grouped module that stops answering raises a loss of communication, cleared by a stop.
+// a grouped module that stops answering, and the line that vanishes, raise a loss of communication.
 #include "../common/PulseServer.h"
 #include "../common/SimulatedLine.h"
 #include "../common/WindowInFolder.h"
@@ -125,8 +125,12 @@ void TestNativeScenario::driftAmongFaultyModules()
     QTest::mouseClick(window->form()->pb_confirm_crashes, Qt::LeftButton);
     QVERIFY(lostTile->currentPicture() == MKPWidget::Picture::NoLink && !window->soundPlayer()->isPlaying());
     QTRY_VERIFY_WITH_TIMEOUT(lossText->isHidden() && !lostTile->isCommLost(), 15000);
-    // Bad answers are no answers, though the keep rule repeats the entry.
+    // Bad answers are no answers, though the keep rule repeats the entry; a vanished line loses
+    // every grouped module, and on its return group 1's emergencies begin again.
     QVERIFY(line.command("bad-checksum 6"));
+    QTRY_COMPARE_WITH_TIMEOUT(lossText->text(), QString("Нет связи: МСД 06"), 10000);
+    QVERIFY(line.command("vanish 1.5"));
+    QTRY_COMPARE_WITH_TIMEOUT(lossText->text(), QString("Нет связи: МСД 00, МСД 06"), 10000);
     QTRY_COMPARE_WITH_TIMEOUT(lossText->text(), QString("Нет связи: МСД 06"), 10000);
 
     QTest::mouseClick(window->form()->pb_stop_start, Qt::LeftButton);
@@ -140,7 +144,7 @@ void TestNativeScenario::driftAmongFaultyModules()
     QFile journal(folder.dir.filePath("journal.html"));
     QVERIFY(journal.open(QIODevice::ReadOnly));
     QStringList events; // the warning, the emergency, the confirmation; L lost, B back
-    int limited = 0;    // group 1's other seven: warning, emergency, confirmation, each by the limit
+    int limited = 0;    // group 1's other seven: warning, emergency, confirmation, again; by the limit
     for (const Event& e : JournalFormat::readBack(journal.readAll(), AlarmThresholds(), 1024).events)
         if (e.kind() == Event::Kind::Alarm && e.mkpIndex() != 3)
             limited += e.msdIndex() == 0 && e.limitQuantity() == 'U' && e.limitDirection() == '>';
@@ -150,8 +154,8 @@ void TestNativeScenario::driftAmongFaultyModules()
                                                int(e.voltState()), int(e.isStarted()), int(e.isConfirmed()))
                            : QString::asprintf("%s%d%s", e.kind() == Event::Kind::CommLost ? "L" : "B",
                                                e.msdIndex(), e.isConfirmed() ? "c" : ""));
-    QCOMPARE(limited, 7 * 3);
-    QCOMPARE(events.join(", "), QString("0:3 210, 0:3 310, 0:3 311, L6, L6c, B6, L6"));
+    QCOMPARE(limited, 7 * 4);
+    QCOMPARE(events.join(", "), QString("0:3 210, 0:3 310, 0:3 311, L6, L6c, B6, L6, L0, B0, 0:3 310"));
 }
 
 int main(int argc, char* argv[])
