@@ -68,7 +68,7 @@ DevicesGuiData sweepOf(Load load, int n)
     DevicesGuiData data;
     for (int m = 0; m < DevicesGuiData::msdCount; ++m) {
         MsdData& module = data.msd[m];
-        module.valid = !(load == Load::HalfSilent && m % 2 == 1);
+        module.valid = data.answered[m] = !(load == Load::HalfSilent && m % 2 == 1);
         for (int c = 0; c < MsdData::channelCount; ++c)
             module.channel[c] = {25.0 + 0.1 * ((n + c) % 3), 12.0 + 0.01 * ((n + m + c) % 5)};
         if (load == Load::AlarmsChanging && n % 2 == 0) {
