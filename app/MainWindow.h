@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/ModbusMessageBoxes.h"
-#include "config/AlarmThresholds.h"
 #include "config/Settings.h"
+#include "core/AlarmThresholds.h"
 #include "core/CommLossTracker.h"
 #include "journal/Event.h"
 #include "link/ComPort.h"

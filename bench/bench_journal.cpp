@@ -2,8 +2,8 @@
 // the file grows, and the read-back at start-up. Files go to a scratch folder inside the
 // current directory, so the syncs reach the disk the program would use.
 #include "SampleJournal.h"
-#include "config/AlarmThresholds.h"
 #include "config/Settings.h"
+#include "core/AlarmThresholds.h"
 #include "journal/Journal.h"
 #include "journal/JournalFormat.h"
 

@@ -1,12 +1,12 @@
 #include "config/GroupsSettingsWindow.h"
 
 #include "app/ProgramMode.h"
-#include "config/AlarmThresholds.h"
 #include "config/BatteryListWidgetItem.h"
 #include "config/FileNumber.h"
 #include "config/GroupsSettingsWindowForm.h"
 #include "config/ModbusAddressList.h"
 #include "config/Settings.h"
+#include "core/AlarmThresholds.h"
 #include "core/Battery.h"
 #include "core/BatteryGroup.h"
 

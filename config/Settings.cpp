@@ -2,9 +2,9 @@
 
 #include "app/MainWindow.h"
 #include "app/ProgramMode.h"
-#include "config/AlarmThresholds.h"
 #include "config/FileNumber.h"
 #include "config/GroupsSettingsWindow.h"
+#include "core/AlarmThresholds.h"
 
 #include <QDomDocument>
 #include <QFile>

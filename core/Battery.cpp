@@ -1,6 +1,6 @@
 #include "core/Battery.h"
 
-#include "config/AlarmThresholds.h"
+#include "core/AlarmThresholds.h"
 #include "core/BatteryGroup.h"
 #include "core/StateCode.h"
 #include "widgets/MKPWidget.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/AbsoluteLimits.h"
+#include "core/AbsoluteLimits.h"
 
 class MKPWidget;
 class BatteryGroup;

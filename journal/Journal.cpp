@@ -1,7 +1,7 @@
 #include "journal/Journal.h"
 
-#include "config/AlarmThresholds.h"
 #include "config/Settings.h"
+#include "core/AlarmThresholds.h"
 #include "journal/JournalFormat.h"
 #include "journal/JournalPdf.h"
 

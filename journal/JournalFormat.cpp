@@ -1,7 +1,7 @@
 #include "journal/JournalFormat.h"
 
-#include "config/AlarmThresholds.h"
 #include "config/FileNumber.h"
+#include "core/AlarmThresholds.h"
 #include "core/StateCode.h"
 
 #include <QLocale>

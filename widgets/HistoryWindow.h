@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/AlarmThresholds.h"
+#include "core/AlarmThresholds.h"
 #include "history/HistoryCsv.h"
 #include "widgets/HistoryPlotModel.h"
 #include "widgets/HistorySpanBar.h"

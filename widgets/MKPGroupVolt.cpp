@@ -1,6 +1,6 @@
 #include "widgets/MKPGroupVolt.h"
 
-#include "config/AlarmThresholds.h"
+#include "core/AlarmThresholds.h"
 #include "core/Battery.h"
 #include "core/BatteryGroup.h"
 

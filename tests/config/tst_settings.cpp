@@ -1,8 +1,8 @@
 // settings.xml: what the loader takes and refuses, the file format, and saves that never break the file.
 #include "../common/FileSizeLimit.h"
 #include "../common/WindowInFolder.h"
-#include "config/AlarmThresholds.h"
 #include "config/Settings.h"
+#include "core/AlarmThresholds.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

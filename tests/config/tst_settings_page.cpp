@@ -1,11 +1,11 @@
 // The settings page driven through its widgets: typed fields, clicked buttons, the boxes it
 // opens, and the groups and settings.xml it writes.
 #include "../common/WindowInFolder.h"
-#include "config/AlarmThresholds.h"
 #include "config/BatteryListWidgetItem.h"
 #include "config/GroupsSettingsWindow.h"
 #include "config/ModbusAddressList.h"
 #include "config/Settings.h"
+#include "core/AlarmThresholds.h"
 #include "core/Battery.h"
 #include "core/BatteryGroup.h"
 

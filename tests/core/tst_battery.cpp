@@ -1,5 +1,5 @@
 // Batteries judged against the mean of their group.
-#include "config/AlarmThresholds.h"
+#include "core/AlarmThresholds.h"
 #include "core/Battery.h"
 #include "core/BatteryGroup.h"
 #include "journal/Event.h"

@@ -3,7 +3,7 @@
 // paragraph of the PDF export).
 //
 // Input: byte 0 the number of events to keep (as a signed byte), the rest the file.
-#include "config/AlarmThresholds.h"
+#include "core/AlarmThresholds.h"
 #include "core/StateCode.h"
 #include "journal/Event.h"
 #include "journal/JournalFormat.h"

@@ -2,8 +2,8 @@
 //
 // The input is written to a file in a temporary folder of this process and loaded with a
 // threshold record at its defaults; the loaded values must be ones the program can work with.
-#include "config/AlarmThresholds.h"
 #include "config/Settings.h"
+#include "core/AlarmThresholds.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
-#include "config/AlarmThresholds.h"
 #include "config/Settings.h"
+#include "core/AlarmThresholds.h"
 #include "journal/Journal.h"
 #include "journal/JournalFormat.h"
 #include <QDir>

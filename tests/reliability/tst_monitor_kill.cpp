@@ -4,8 +4,8 @@
 // every event it took is on disk and the history is closed.
 #include "../common/SimulatedLine.h"
 #include "../common/StormSupport.h"
-#include "config/AlarmThresholds.h"
 #include "config/Settings.h"
+#include "core/AlarmThresholds.h"
 #include "journal/JournalFormat.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 // The deviation bar charts on rendered pixels, and the deviations page that widens for its widest chart.
 #include "../common/WindowInFolder.h"
 #include "app/MainWindowForm.h"
-#include "config/AlarmThresholds.h"
+#include "core/AlarmThresholds.h"
 #include "core/Battery.h"
 #include "core/BatteryGroup.h"
 #include "widgets/MKPGroupTemp.h"

@@ -1,6 +1,6 @@
 // The battery tile, checked on rendered pixels where the picture matters.
 #include "app/ProgramMode.h"
-#include "config/AlarmThresholds.h"
+#include "core/AlarmThresholds.h"
 #include "core/Battery.h"
 #include "core/BatteryGroup.h"
 #include "widgets/MKPWidget.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/AbsoluteLimits.h"
+#include "core/AbsoluteLimits.h"
 
 // The deviation thresholds and absolute limits every battery, tile and chart judges against.
 // One instance lives in the main window; everything else points to it.
