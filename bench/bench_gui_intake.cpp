@@ -4,7 +4,8 @@
 // once); the work it leaves queued (label texts, journal page rows) is timed separately, as
 // one pass of the event loop right after it.
 // Cases: all normal; alarms starting and ending every sweep (these two also with every
-// absolute limit on, to show what judging against them costs); half the modules silent; and,
+// absolute limit on, to show what judging against them costs, and with one group of 104
+// batteries or six groups of 8 instead of six of 21 or 22); half the modules silent; and,
 // to tell the tiles' own painting (they repaint at once) from the rest, all normal with the
 // journal page shown instead of the values page.
 //   bench_gui_intake [--no-sound-server] [Google Benchmark options]
@@ -33,11 +34,18 @@ enum class Load
     HalfSilent
 };
 
+enum class Groups
+{
+    SixOf21,  // all 128, each group over three modules
+    OneOf104, // modules 0..12 in group 1, the rest ungrouped
+    SixOf8    // module g - 1 is group g, the rest ungrouped
+};
+
 // Battery i in group 1 + i*6/128: six groups of 21 or 22 batteries, each over three modules.
 // With limits: all eight on for the installation, clear of the readings (about 25 V and
 // 12 °C; the alarm case's 5 V jump passes the high warning, under its deviation's emergency),
 // and group 3 with an override of its own.
-QByteArray groupedSettings(bool limits)
+QByteArray groupedSettings(bool limits, Groups groups)
 {
     QByteArray children = " <warning_alarm>true</warning_alarm>\n <emergency_alarm>true</emergency_alarm>\n";
     if (limits)
@@ -50,12 +58,17 @@ QByteArray groupedSettings(bool limits)
                     " <temp_abs_low_warning>5</temp_abs_low_warning>\n"
                     " <temp_abs_low_emergency>0</temp_abs_low_emergency>\n"
                     " <volt_abs_high_warning_3>27.5</volt_abs_high_warning_3>\n";
-    for (int i = 0; i < 128; ++i)
-        children += QString(" <group_id msd=\"%1\" mkp=\"%2\">%3</group_id>\n")
-                        .arg(i / 8)
-                        .arg(i % 8)
-                        .arg(1 + i * 6 / 128)
-                        .toUtf8();
+    for (int i = 0; i < 128; ++i) {
+        const int group = groups == Groups::SixOf21    ? 1 + i * 6 / 128
+                          : groups == Groups::OneOf104 ? (i < 104 ? 1 : 0)
+                                                       : (i < 48 ? 1 + i / 8 : 0);
+        if (group)
+            children += QString(" <group_id msd=\"%1\" mkp=\"%2\">%3</group_id>\n")
+                            .arg(i / 8)
+                            .arg(i % 8)
+                            .arg(group)
+                            .toUtf8();
+    }
     return settingsWith(children);
 }
 
@@ -87,9 +100,10 @@ void drainEvents()
         QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
 }
 
-void takeInSweeps(benchmark::State& state, Load load, bool valuesPage, bool limits = false)
+void takeInSweeps(benchmark::State& state, Load load, bool valuesPage, bool limits = false,
+                  Groups groups = Groups::SixOf21)
 {
-    WindowInFolder folder(groupedSettings(limits));
+    WindowInFolder folder(groupedSettings(limits, groups));
     MainWindow& window = *folder.window;
     window.show();
     // Tall enough that all 16 rows are on screen and every tile paints.
@@ -163,6 +177,24 @@ BENCHMARK_CAPTURE(takeInSweeps, alarms_changing, Load::AlarmsChanging, true)
     ->UseManualTime()
     ->Iterations(200);
 BENCHMARK_CAPTURE(takeInSweeps, alarms_changing_limits, Load::AlarmsChanging, true, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(200);
+BENCHMARK_CAPTURE(takeInSweeps, all_normal_one_group_104, Load::AllNormal, true, false, Groups::OneOf104)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(200);
+BENCHMARK_CAPTURE(takeInSweeps, alarms_changing_one_group_104, Load::AlarmsChanging, true, false,
+                  Groups::OneOf104)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(200);
+BENCHMARK_CAPTURE(takeInSweeps, all_normal_six_groups_8, Load::AllNormal, true, false, Groups::SixOf8)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(200);
+BENCHMARK_CAPTURE(takeInSweeps, alarms_changing_six_groups_8, Load::AlarmsChanging, true, false,
+                  Groups::SixOf8)
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime()
     ->Iterations(200);
