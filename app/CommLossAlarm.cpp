@@ -3,8 +3,8 @@
 // journalled as ended), and the loss itself is an alarm: a journal event, the warning sound,
 // the tiles' own look and a status text, until confirmed or until the data returns.
 #include "app/MainWindow.h"
-#include "app/ProgramMode.h"
 #include "app/StatusNotices.h"
+#include "config/ProgramMode.h"
 #include "core/AudioSignals.h"
 #include "core/Battery.h"
 #include "core/BatteryGroup.h"
@@ -104,7 +104,7 @@ void MainWindow::showCommLoss()
     const bool on = commLossAlarmOn();
     for (const QList<Battery*>& row : qAsConst(batteryRows))
         for (Battery* battery : row)
-            if (MKPWidget* tile = battery->widget()) {
+            if (BatteryView* tile = battery->widget()) {
                 const int source = commSourceOf(battery);
                 tile->setCommLoss(on && commLoss.isLost(source), commLoss.isConfirmed(source));
             }

@@ -1,10 +1,11 @@
 #include "app/MainWindow.h"
+#include "widgets/ButtonCaption.h"
 
 #include "app/HistoryFeed.h"
 #include "app/MainWindowForm.h"
-#include "app/ProgramMode.h"
 #include "app/StatusNotices.h"
 #include "config/GroupsSettingsWindow.h"
+#include "config/ProgramMode.h"
 #include "core/AudioSignals.h"
 #include "core/Battery.h"
 #include "core/BatteryGroup.h"
@@ -31,7 +32,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-bool modbusMode = false;
 MainWindow* MainWindow::instance = nullptr;
 QStringList MainWindow::extraComPorts;
 QString MainWindow::serialPortTableRoot = QStringLiteral("/sys/class/tty");
@@ -74,6 +74,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
         if (index >= 0)
             ui->cmb_com->setCurrentIndex(index);
     }
+    // The record saves the port the selector shows.
+    settings.setComPort(ui->cmb_com->currentText());
+    connect(ui->cmb_com, &QComboBox::currentTextChanged, this,
+            [this](const QString& port) { settings.setComPort(port); });
     modbusMode = settings.isModbusMode();
 
     MKPWidget::loadImages();
@@ -81,8 +85,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
 
     const QList<QRadioButton*> groupRadios = {ui->rb_1_group, ui->rb_2_group, ui->rb_3_group,
                                               ui->rb_4_group, ui->rb_5_group, ui->rb_6_group};
-    for (int k = 1; k <= 6; ++k)
-        groups[k]->setButton(groupRadios[k - 1]);
+    for (int k = 1; k <= 6; ++k) {
+        groupCaptions.push_back(std::make_unique<ButtonCaption>(groupRadios[k - 1]));
+        groups[k]->setButton(groupCaptions.back().get());
+    }
 
     buildDeviationPage();
     // The journal reads journal.html back and runs on its own thread; the page starts with
@@ -122,6 +128,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
     ui->stacked_widget->setCurrentIndex(0);
     connectControls();
     connect(groupsSettingsWindow, SIGNAL(groupsChanged()), this, SLOT(updateGroupSelection()));
+    connect(groupsSettingsWindow, &GroupsSettingsWindow::modeChosen, this,
+            [](bool modbus) { applyMode(modbus); });
 
     audioSignals = new AudioSignals();
     connect(this, SIGNAL(startWarningSound()), audioSignals, SLOT(startWarningSound()));
@@ -171,7 +179,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
     for (int k = 1; k <= 6; ++k) {
         BatteryGroup* group = groups[k];
         for (int i = 0; i < group->batteryCount(); ++i)
-            if (MKPWidget* tile = group->batteryAt(i)->widget())
+            if (BatteryView* tile = group->batteryAt(i)->widget())
                 tile->setBatteryNumber(i);
     }
 }
@@ -197,6 +205,11 @@ MainWindow::~MainWindow()
         label = nullptr;
     for (QLabel*& label : columnLabels)
         label = nullptr;
+}
+
+MKPWidget* MainWindow::tileOf(const Battery* battery) const
+{
+    return battery ? dynamic_cast<MKPWidget*>(battery->widget()) : nullptr;
 }
 
 QString MainWindow::currentComPortText()
@@ -263,6 +276,7 @@ void MainWindow::buildTileGrid()
         for (int p = 0; p < 8; ++p, ++n) {
             auto* battery = new Battery(n, m, p);
             auto* tile = new MKPWidget(grid);
+            tile->setSettingsRecord(&settings);
             battery->setState(StateCode::None);
             battery->setWidget(tile);
             connect(tile, &MKPWidget::historyRequested, this,
@@ -341,7 +355,7 @@ void applyMode(bool modbus)
     // Every tile at once, not only those that happen to repaint.
     for (const QList<Battery*>& row : window->rows())
         for (Battery* battery : row)
-            if (MKPWidget* tile = battery->widget())
+            if (BatteryView* tile = battery->widget())
                 tile->followMode();
     window->relabelRows();
 }

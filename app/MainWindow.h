@@ -25,6 +25,7 @@
 #include <vector>
 
 class AudioSignals;
+class ButtonCaption;
 class Battery;
 class BatteryGroup;
 class GroupsSettingsWindow;
@@ -33,6 +34,7 @@ class HistoryFeed;
 class HistoryWindow;
 class Journal;
 class JournalWidget;
+class MKPWidget;
 class QButtonGroup;
 class QLabel;
 class QTimer;
@@ -61,6 +63,8 @@ public:
     MainWindowForm* form() const { return ui; }
     const QList<QList<Battery*>>& rows() const { return batteryRows; }
     const QList<BatteryGroup*>& batteryGroups() const { return groups; }
+    // The tile that shows the battery on the values page, if any.
+    MKPWidget* tileOf(const Battery* battery) const;
     Settings& settingsRecord() { return settings; }
     AlarmThresholds& thresholdRecord() { return thresholds; }
     QLabel* exchangeStatus() const { return exchangeStatusLabel; }
@@ -199,6 +203,7 @@ private:
     QVBoxLayout* derivLayout = nullptr;
     bool nativeRunning = false;
     Settings settings;
+    std::vector<std::unique_ptr<ButtonCaption>> groupCaptions;
     CommLossTracker commLoss{16};
 
     // The Modbus exchange (ModbusExchange.cpp).
@@ -245,3 +250,7 @@ private:
     static QLabel* columnLabels[8];
     QLabel* cornerLabel = nullptr;
 };
+
+// Shows the given mode everywhere it is displayed (menu title, status labels, settings
+// fields, tile grid labels). It does not change modbusMode, start, stop or save anything.
+void applyMode(bool modbus);

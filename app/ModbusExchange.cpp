@@ -353,7 +353,7 @@ void MainWindow::applyRegisterTable(int group)
             battery->setVoltage(voltage * 0.01);
             measuredThisTurn.insert(battery);
         }
-        if (MKPWidget* tile = battery->widget()) {
+        if (MKPWidget* tile = tileOf(battery)) {
             tile->addressLabel()->setText(QStringLiteral("%1/%2").arg(battery->groupNumber()).arg(i + 1));
             tile->setBatteryNumber(i);
         }
@@ -379,8 +379,11 @@ void MainWindow::finishDeviceTurn()
             } else {
                 battery->setNoData(true);
             }
-            batteryAlarmStep(battery);
         }
+        // Every member is judged against the same means, taken once for the turn.
+        groups[currentDevice]->recalculate();
+        for (Battery* battery : members)
+            batteryAlarmStep(battery);
         historyFeed->takeGroupTurn(members);
         repaintGroupCharts(currentDevice);
     }

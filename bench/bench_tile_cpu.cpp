@@ -93,7 +93,7 @@ int main(int argc, char* argv[])
     QObject::connect(MKPWidget::redAnimation(), &QMovie::frameChanged, [] { ++frames; });
     for (const auto& row : window.rows())
         for (Battery* b : row) {
-            b->widget()->installEventFilter(&counter);
+            window.tileOf(b)->installEventFilter(&counter);
             b->setState(StateCode::Normal);
         }
     const Figures idle = measure(seconds);

@@ -1,6 +1,6 @@
 #include "config/BatteryListWidgetItem.h"
 
-#include "app/ProgramMode.h"
+#include "config/ProgramMode.h"
 
 BatteryListWidgetItem::BatteryListWidgetItem(int batteryId, int msdIndex, int mkpIndex, QListWidget* list)
     // The text goes in with the item, so a sorting list places it at once.

@@ -1,10 +1,10 @@
 #include "config/GroupsSettingsWindow.h"
 
-#include "app/ProgramMode.h"
 #include "config/BatteryListWidgetItem.h"
 #include "config/FileNumber.h"
 #include "config/GroupsSettingsWindowForm.h"
 #include "config/ModbusAddressList.h"
+#include "config/ProgramMode.h"
 #include "config/Settings.h"
 #include "core/AlarmThresholds.h"
 #include "core/Battery.h"
@@ -104,6 +104,17 @@ GroupsSettingsWindow::GroupsSettingsWindow(QWidget* parent)
     ui->setupUi(this);
     instance = this;
     ui->lineEdit_journalSize->setValidator(new JournalSizeValidator(this));
+    // The Modbus fields take effect as they change: the record follows them live.
+    for (int i = 0; i < GroupsSettingsWindowForm::groupCount; ++i)
+        for (QSpinBox* box : {ui->sb_group[i], ui->sb_d[i]})
+            connect(box, QOverload<int>::of(&QSpinBox::valueChanged), this,
+                    [this, i] { pushModbusFields(i + 1); });
+}
+
+void GroupsSettingsWindow::pushModbusFields(int group)
+{
+    if (settings)
+        settings->setModbusFields(group, ui->sb_group[group - 1]->value(), ui->sb_d[group - 1]->value());
 }
 
 GroupsSettingsWindow::~GroupsSettingsWindow()
@@ -116,6 +127,8 @@ GroupsSettingsWindow::~GroupsSettingsWindow()
 void GroupsSettingsWindow::setSettings(Settings* record)
 {
     settings = record;
+    for (int g = 1; g <= GroupsSettingsWindowForm::groupCount; ++g)
+        pushModbusFields(g);
 }
 
 void GroupsSettingsWindow::setGroups(const QList<BatteryGroup*>* list)
@@ -286,13 +299,13 @@ void GroupsSettingsWindow::on_pbOutAllGroup6_clicked()
 void GroupsSettingsWindow::on_rbModeModbus_pressed()
 {
     modbusMode = true;
-    applyMode(true);
+    emit modeChosen(true);
 }
 
 void GroupsSettingsWindow::on_rbModeOrvik_pressed()
 {
     modbusMode = false;
-    applyMode(false);
+    emit modeChosen(false);
 }
 
 void GroupsSettingsWindow::on_pushButton_apply_clicked()
@@ -356,6 +369,9 @@ void GroupsSettingsWindow::on_pushButton_apply_clicked()
         }
     }
 
+    // The captions and the next judgement see the new members' means at once.
+    for (BatteryGroup* group : *groups)
+        group->recalculate();
     emit groupsChanged();
     const bool saved = settings->save(kSettingsFile);
     // The applied values stay in force for this run whether or not the file was written;

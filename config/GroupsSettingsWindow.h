@@ -50,6 +50,8 @@ public:
 
 signals:
     void groupsChanged();
+    // The operator picked a mode on the page; modbusMode already holds it.
+    void modeChosen(bool modbus);
 
 private slots:
     void on_pbInGroup1_clicked();
@@ -85,6 +87,7 @@ private:
     // The limits table into *read; false, the operator told why, when it is refused.
     bool readLimits(AlarmThresholds* read);
 
+    void pushModbusFields(int group);
     static QSpinBox* addressBox(int group);
     static QSpinBox* sensorBox(int group);
 

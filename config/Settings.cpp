@@ -1,9 +1,7 @@
 #include "config/Settings.h"
 
-#include "app/MainWindow.h"
-#include "app/ProgramMode.h"
 #include "config/FileNumber.h"
-#include "config/GroupsSettingsWindow.h"
+#include "config/ProgramMode.h"
 #include "core/AlarmThresholds.h"
 
 #include <QDomDocument>
@@ -62,7 +60,11 @@ bool intInRange(const QString& text, int low, int high, int* value)
 }
 } // namespace
 
-Settings::Settings() : m_groupIds(batteryCount, 0) {}
+Settings::Settings() : m_groupIds(batteryCount, 0)
+{
+    for (int g = 0; g < groupCount; ++g)
+        m_addressField[g] = m_sensorField[g] = QStringLiteral("error");
+}
 
 void Settings::reset()
 {
@@ -106,6 +108,22 @@ int Settings::dat(int group) const
     return FileNumber::parseInt(m_dat[group - 1], &value) ? value : 0;
 }
 
+void Settings::setModbusFields(int group, int address, int firstSensor)
+{
+    if (group < 1 || group > groupCount)
+        return;
+    m_addressField[group - 1] = QString::number(address);
+    m_sensorField[group - 1] = QString::number(firstSensor);
+}
+
+int Settings::modbusAddressField(int group) const
+{
+    int value = -1;
+    return group >= 1 && group <= groupCount && FileNumber::parseInt(m_addressField[group - 1], &value)
+               ? value
+               : -1;
+}
+
 QByteArray Settings::toXml() const
 {
     QDomDocument doc(QStringLiteral("settings"));
@@ -127,7 +145,7 @@ QByteArray Settings::toXml() const
     add(QStringLiteral("volt_high_warning_threshold"), FileNumber::toText(t.voltHighWarning));
     add(QStringLiteral("volt_high_emergency_threshold"), FileNumber::toText(t.voltHighEmergency));
     add(QStringLiteral("journal_size"), FileNumber::toText(m_journalSize));
-    add(QStringLiteral("com_port"), MainWindow::currentComPortText());
+    add(QStringLiteral("com_port"), m_comPort);
     add(QStringLiteral("mode"), boolText(modbusMode));
     for (int i = 0; i < batteryCount; ++i) {
         QDomElement element = add(QStringLiteral("group_id"), QString::number(m_groupIds.at(i)));
@@ -135,9 +153,9 @@ QByteArray Settings::toXml() const
         element.setAttribute(QStringLiteral("mkp"), i % 8);
     }
     for (int g = 1; g <= groupCount; ++g)
-        add(QStringLiteral("ModbusAddr%1").arg(g), GroupsSettingsWindow::groupModbusAddressText(g));
+        add(QStringLiteral("ModbusAddr%1").arg(g), m_addressField[g - 1]);
     for (int g = 1; g <= groupCount; ++g)
-        add(QStringLiteral("Dat%1").arg(g), GroupsSettingsWindow::groupFirstSensorText(g));
+        add(QStringLiteral("Dat%1").arg(g), m_sensorField[g - 1]);
     add(QStringLiteral("comm_loss_alarm"), boolText(m_commLossAlarm));
     add(QStringLiteral("comm_loss_sweeps"), QString::number(m_commLossSweeps));
     for (int g = 0; g <= groupCount; ++g) {

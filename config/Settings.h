@@ -45,6 +45,10 @@ public:
     bool isModbusMode() const { return m_mode == QLatin1String("true"); }
     int modbusAddr(int group) const;
     int dat(int group) const;
+    // The settings page's live Modbus fields of a group (1..6), as they are saved; a record
+    // no page has filled in saves "error" and answers -1.
+    void setModbusFields(int group, int address, int firstSensor);
+    int modbusAddressField(int group) const;
 
     bool load(const QString& path);
     // Replaces the file atomically: a failed write leaves the old file as it was.
@@ -69,5 +73,7 @@ private:
     QString m_mode;
     QString m_modbusAddr[groupCount];
     QString m_dat[groupCount];
+    QString m_addressField[groupCount];
+    QString m_sensorField[groupCount];
     mutable QString m_lastSaveError;
 };

@@ -3,7 +3,6 @@
 #include "core/AlarmThresholds.h"
 #include "core/BatteryGroup.h"
 #include "core/StateCode.h"
-#include "widgets/MKPWidget.h"
 
 #include <algorithm>
 #include <cmath>
@@ -43,7 +42,7 @@ void Battery::setVoltage(double u)
         m_widget->setVoltage(u);
 }
 
-void Battery::setWidget(MKPWidget* widget)
+void Battery::setWidget(BatteryView* widget)
 {
     m_widget = widget;
     if (!m_widget)

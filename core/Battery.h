@@ -1,13 +1,13 @@
 #pragma once
 
 #include "core/AbsoluteLimits.h"
+#include "core/BatteryView.h"
 
-class MKPWidget;
 class BatteryGroup;
 struct AlarmThresholds;
 
 // One of the 128 battery positions (16 МСД rows × 8 МКП positions).
-// Every visible change is pushed at once into the tile, when there is one.
+// Every visible change is pushed at once into its view (the tile), when there is one.
 class Battery
 {
 public:
@@ -22,8 +22,8 @@ public:
     void setTemperature(double t);
     void setVoltage(double u);
 
-    MKPWidget* widget() const { return m_widget; }
-    void setWidget(MKPWidget* widget);
+    BatteryView* widget() const { return m_widget; }
+    void setWidget(BatteryView* widget);
     AlarmThresholds* thresholds() const { return m_thresholds; }
     void setThresholds(AlarmThresholds* thresholds);
 
@@ -62,7 +62,7 @@ private:
     int m_mkpIndex;
     double m_temperature = 0.0;
     double m_voltage = 0.0;
-    MKPWidget* m_widget = nullptr;
+    BatteryView* m_widget = nullptr;
     AlarmThresholds* m_thresholds = nullptr;
     int m_state = 0;
     int m_voltState = 0;

@@ -3,7 +3,6 @@
 #include "core/Battery.h"
 #include "core/DecimalComma.h"
 
-#include <QAbstractButton>
 #include <QCoreApplication>
 
 BatteryGroup::BatteryGroup(int number) : m_number(number) {}
@@ -41,20 +40,6 @@ double BatteryGroup::mean(Reading reading) const
     return count > 0 ? sum / count : 0.0;
 }
 
-double BatteryGroup::meanTemperature()
-{
-    m_meanTemperature = mean(Reading::Temperature);
-    updateButtonText();
-    return m_meanTemperature;
-}
-
-double BatteryGroup::meanVoltage()
-{
-    m_meanVoltage = mean(Reading::Voltage);
-    updateButtonText();
-    return m_meanVoltage;
-}
-
 void BatteryGroup::recalculate()
 {
     m_meanTemperature = mean(Reading::Temperature);
@@ -62,9 +47,10 @@ void BatteryGroup::recalculate()
     updateButtonText();
 }
 
-void BatteryGroup::setButton(QAbstractButton* button)
+void BatteryGroup::setButton(GroupCaptionView* button)
 {
     m_button = button;
+    m_shownCaption.clear();
     updateButtonText();
 }
 
@@ -85,6 +71,9 @@ QString BatteryGroup::caption() const
 
 void BatteryGroup::updateButtonText()
 {
-    if (m_button)
-        m_button->setText(caption());
+    if (!m_button)
+        return;
+    const QString text = caption();
+    if (text != m_shownCaption)
+        m_button->showCaption(m_shownCaption = text);
 }

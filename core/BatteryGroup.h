@@ -2,11 +2,13 @@
 
 #include <QList>
 
+#include "core/GroupCaptionView.h"
+
 class Battery;
-class QAbstractButton;
 
 // A battery group 0..8 (0 = no group, 1..6 the operator's groups). Its means cover the
-// members that currently have data; every mean query recomputes and refreshes the caption.
+// members that currently have data; recalculate() takes them once a sweep, and the caption
+// is set only when its text changes.
 class BatteryGroup
 {
 public:
@@ -20,12 +22,12 @@ public:
     void addBattery(Battery* battery);
     void clearBatteries();
 
-    double meanTemperature();
-    double meanVoltage();
+    double meanTemperature() const { return m_meanTemperature; }
+    double meanVoltage() const { return m_meanVoltage; }
     void recalculate();
 
-    QAbstractButton* button() const { return m_button; }
-    void setButton(QAbstractButton* button);
+    GroupCaptionView* button() const { return m_button; }
+    void setButton(GroupCaptionView* button);
     bool isIdle() const { return m_idle; }
     void setIdle(bool idle);
     void updateButtonText();
@@ -44,5 +46,6 @@ private:
     double m_meanVoltage = 0.0;
     bool m_idle = true;
     QList<Battery*> m_batteries;
-    QAbstractButton* m_button = nullptr;
+    GroupCaptionView* m_button = nullptr;
+    QString m_shownCaption;
 };

@@ -3,10 +3,7 @@
 #include "config/Settings.h"
 #include "core/AlarmThresholds.h"
 #include "journal/JournalFormat.h"
-#include "journal/JournalPdf.h"
 
-#include <QFileDialog>
-#include <QMessageBox>
 #include <QThread>
 #include <QTimer>
 
@@ -160,21 +157,4 @@ void Journal::keepUnwritten(const QByteArray& chunk)
         return;
     const int cut = m_unwritten.indexOf('\n', m_unwritten.size() - unwrittenKeptBytes);
     m_unwritten.remove(0, cut < 0 ? m_unwritten.size() : cut + 1);
-}
-
-void Journal::exportPdf(int count)
-{
-    const QString chosen = m_chooser ? m_chooser()
-                                     : QFileDialog::getSaveFileName(nullptr, tr("Save to PDF"), QString(),
-                                                                    QStringLiteral("*.pdf"));
-    if (chosen.isEmpty())
-        return; // the dialog was cancelled
-    const QString fileName = JournalPdf::fileNameFor(chosen);
-    if (!exportPdfTo(fileName, count))
-        QMessageBox::information(nullptr, tr("Ошибка!"), tr("Не удалось сохранить файл ") + fileName);
-}
-
-bool Journal::exportPdfTo(const QString& fileName, int count) const
-{
-    return JournalPdf::print(fileName, JournalPdf::document(recentEvents(count)));
 }

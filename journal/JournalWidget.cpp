@@ -1,6 +1,6 @@
 #include "journal/JournalWidget.h"
 
-#include "app/ProgramMode.h"
+#include "config/ProgramMode.h"
 #include "core/StateCode.h"
 #include "journal/Journal.h"
 #include "journal/JournalFormat.h"

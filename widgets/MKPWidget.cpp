@@ -1,7 +1,7 @@
 #include "widgets/MKPWidget.h"
 
-#include "app/ProgramMode.h"
-#include "config/GroupsSettingsWindow.h"
+#include "config/ProgramMode.h"
+#include "config/Settings.h"
 #include "core/BatteryGroup.h"
 #include "core/DecimalComma.h"
 #include "core/StateCode.h"
@@ -121,7 +121,6 @@ void MKPWidget::setState(int state)
     if (state == StateCode::None) {
         ui->lb_temperature->setText(tr(kTemperaturePlaceholder));
         ui->lb_voltage->setText(tr(kVoltagePlaceholder));
-        updateToolTip();
     }
     // Queued, not immediate: a sweep changes up to 128 tiles, and one paint pass takes them all.
     update();
@@ -131,44 +130,37 @@ void MKPWidget::setTemperature(double t)
 {
     m_temperature = t;
     ui->lb_temperature->setText(decimalComma("%3.1f", t) + tr(" °C"));
-    updateToolTip();
 }
 
 void MKPWidget::setVoltage(double u)
 {
     m_voltage = u;
     ui->lb_voltage->setText(decimalComma("%4.2f", u) + tr(" B"));
-    updateToolTip();
 }
 
 void MKPWidget::setMsdNumber(int n)
 {
     m_msdNumber = n;
-    updateToolTip();
 }
 
 void MKPWidget::setMkpNumber(int n)
 {
     m_mkpNumber = n;
-    updateToolTip();
 }
 
 void MKPWidget::setBatteryNumber(int n)
 {
     m_batteryNumber = n;
-    updateToolTip();
 }
 
 void MKPWidget::setGroup(BatteryGroup* group)
 {
     m_group = group;
-    updateToolTip();
 }
 
 void MKPWidget::setThresholds(AlarmThresholds* thresholds)
 {
     m_thresholds = thresholds;
-    updateToolTip();
 }
 
 void MKPWidget::setHighlighted(bool on)
@@ -196,6 +188,14 @@ void MKPWidget::setCommLoss(bool lost, bool confirmed)
     m_commLost = lost;
     m_commLossConfirmed = confirmed;
     update();
+}
+
+bool MKPWidget::event(QEvent* event)
+{
+    // Built when asked for, from the group's means of the last sweep, not at every reading.
+    if (event->type() == QEvent::ToolTip)
+        updateToolTip();
+    return QWidget::event(event);
 }
 
 void MKPWidget::updateToolTip()
@@ -229,7 +229,7 @@ void MKPWidget::updateToolTip()
     } else if (number < 1 || number > 6) {
         setToolTip(QStringList{groupLine, QStringLiteral("-"), voltLine, tempLine}.join(QLatin1Char('\n')));
     } else {
-        const int address = GroupsSettingsWindow::groupModbusAddress(number);
+        const int address = m_settings ? m_settings->modbusAddressField(number) : -1;
         const QString addressLine =
             QStringLiteral("адрес=") + (address < 0 ? QStringLiteral("-") : QString::number(address));
         const QString batteryLine =

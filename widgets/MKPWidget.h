@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/BatteryView.h"
+
 #include <QImage>
 #include <QWidget>
 
@@ -7,11 +9,12 @@ class QLabel;
 class QMovie;
 class QPainter;
 class BatteryGroup;
+class Settings;
 struct AlarmThresholds;
 
 // The tile of one battery: voltage, temperature, a picture coloured by the alarm state
 // (pulsing while unconfirmed) and, in Modbus mode, the battery's address in its group.
-class MKPWidget : public QWidget
+class MKPWidget : public QWidget, public BatteryView
 {
     Q_OBJECT
 public:
@@ -30,23 +33,25 @@ public:
     static QMovie* redAnimation() { return s_redAnimation; }
     static QMovie* yellowAnimation() { return s_yellowAnimation; }
 
-    void setState(int state);
-    void setTemperature(double t);
-    void setVoltage(double u);
-    void setMsdNumber(int n);
-    void setMkpNumber(int n);
-    void setBatteryNumber(int n);
-    void setGroup(BatteryGroup* group);
-    void setThresholds(AlarmThresholds* thresholds);
-    void setHighlighted(bool on);
-    void setHideIfUngrouped(bool hide);
-    void setConfirmed(bool confirmed);
-    // The battery's module (or device) lost communication; pulses until `confirmed`.
-    void setCommLoss(bool lost, bool confirmed);
+    void setState(int state) override;
+    void setTemperature(double t) override;
+    void setVoltage(double u) override;
+    void setMsdNumber(int n) override;
+    void setMkpNumber(int n) override;
+    void setBatteryNumber(int n) override;
+    void setGroup(BatteryGroup* group) override;
+    void setThresholds(AlarmThresholds* thresholds) override;
+    void setHighlighted(bool on) override;
+    void setHideIfUngrouped(bool hide) override;
+    void setConfirmed(bool confirmed) override;
+    // Pulses until `confirmed`.
+    void setCommLoss(bool lost, bool confirmed) override;
     bool isCommLost() const { return m_commLost; }
+    // Where the tool tip finds the group's Modbus address.
+    void setSettingsRecord(const Settings* record) { m_settings = record; }
     void updateToolTip();
-    // Shows the address label exactly in Modbus mode; the mode switch calls it on every tile.
-    void followMode();
+    // Shows the address label exactly in Modbus mode.
+    void followMode() override;
 
     int state() const { return m_state; }
     bool isHighlighted() const { return m_highlighted; }
@@ -75,6 +80,7 @@ signals:
     void historyRequested();
 
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
@@ -95,6 +101,7 @@ private:
     int m_mkpNumber = 0;
     int m_batteryNumber = 0;
     BatteryGroup* m_group = nullptr;
+    const Settings* m_settings = nullptr;
     bool m_hideIfUngrouped = false;
     bool m_confirmed = false;
     bool m_commLost = false;

@@ -51,7 +51,7 @@ struct ModbusWindow : WindowInFolder
     // "12,34 B|21,5 °C|1/1" for a battery with data, "-" for one without.
     QString tile(int id) const
     {
-        const MKPWidget* t = battery(id)->widget();
+        const MKPWidget* t = window->tileOf(battery(id));
         return battery(id)->hasNoData() ? "-"
                                         : t->voltageLabel()->text() + '|' + t->temperatureLabel()->text() +
                                               '|' + t->addressLabel()->text();

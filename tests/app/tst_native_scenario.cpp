@@ -79,7 +79,7 @@ void TestNativeScenario::driftAmongFaultyModules()
     QSignalSpy warnings(window, &MainWindow::startWarningSound),
         crashes(window, &MainWindow::startCrashSound);
     Battery* battery = folder.battery(3);
-    MKPWidget* tile = battery->widget();
+    MKPWidget* tile = window->tileOf(battery);
     QTRY_COMPARE_WITH_TIMEOUT(battery->state(), 1, 10000);
     QCOMPARE(warnings.count() + crashes.count(), 0);
     const QString faulty = ",,,3,,5,,,,9,,,,,14,15";
@@ -113,7 +113,7 @@ void TestNativeScenario::driftAmongFaultyModules()
     QCOMPARE(folder.battery(50)->state(), 1);
     QTest::mouseClick(window->form()->pb_confirm_crashes, Qt::LeftButton);
     QLabel* lossText = window->statusNotices()->label(StatusNotices::CommLoss);
-    MKPWidget* lostTile = folder.battery(48)->widget();
+    MKPWidget* lostTile = window->tileOf(folder.battery(48));
     QVERIFY(line.command("silent-for 6 8"));
     const int silentFrom = sweeps;
     QTRY_COMPARE_WITH_TIMEOUT(lossText->text(), QString("Нет связи: МСД 06"), 10000);

@@ -26,7 +26,14 @@ struct Fixture
         b->setTemperature(temperature);
         b->setNoData(noData);
         group.addBattery(b);
+        group.recalculate();
         return b;
+    }
+    // As a sweep does: the means first, then the battery against them.
+    void judge(Battery* b)
+    {
+        group.recalculate();
+        b->updateState();
     }
 };
 } // namespace
@@ -131,10 +138,10 @@ private slots:
         b->updateState(); // dT = 10: emergency
         b->setConfirmed(true);
         b->setTemperature(33.0); // dT = 5.33: still an emergency, still confirmed
-        b->updateState();
+        f.judge(b);
         QVERIFY(b->isConfirmed());
         b->setTemperature(31.5); // dT = 4.33: a warning, to be confirmed anew
-        b->updateState();
+        f.judge(b);
         QVERIFY(!b->isConfirmed() && b->prevTempState() == 3);
         b->setNoData(true); // the state goes at once
         QCOMPARE(b->state(), 0);

@@ -1,6 +1,6 @@
 // The journal page: rows and colours, the row limit, the PDF export, clearing.
 #include "JournalTestSupport.h"
-#include "app/ProgramMode.h"
+#include "config/ProgramMode.h"
 #include "journal/JournalWidget.h"
 #include <QAbstractButton>
 #include <QApplication>

@@ -44,6 +44,7 @@ struct Chart
     }
     QImage run(bool running = true)
     {
+        group.recalculate();
         for (auto& b : batteries)
             b->updateState();
         chart->setRunning(running);

@@ -1,6 +1,6 @@
 // Draws one tile in each state side by side into a PNG, for the documentation.
 //   orvik-tile-states <out.png>
-#include "app/ProgramMode.h"
+#include "config/ProgramMode.h"
 #include "core/AlarmThresholds.h"
 #include "core/BatteryGroup.h"
 #include "widgets/MKPWidget.h"

@@ -1,0 +1,3 @@
+#include "config/ProgramMode.h"
+
+bool modbusMode = false;
