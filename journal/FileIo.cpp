@@ -6,32 +6,36 @@
 namespace FileIo {
 
 namespace {
-// pread and pwrite until all of it is through.
+// pread or pwrite until all of it is through, the file ends or an error stops it.
 template <typename Transfer, typename Bytes>
-bool whole(Transfer transfer, int fd, Bytes data, qint64 size, qint64 offset)
+qint64 transfer(Transfer call, int fd, Bytes data, qint64 size, qint64 offset)
 {
-    while (size > 0) {
-        const ssize_t n = transfer(fd, data, size_t(size), off_t(offset));
+    qint64 done = 0;
+    while (done < size) {
+        const ssize_t n = call(fd, data + done, size_t(size - done), off_t(offset + done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return false;
-        data += n;
-        size -= n;
-        offset += n;
+            break;
+        done += n;
     }
-    return true;
+    return done;
 }
 } // namespace
 
 bool readAt(int fd, char* data, qint64 size, qint64 offset)
 {
-    return whole(::pread, fd, data, size, offset);
+    return transfer(::pread, fd, data, size, offset) == size;
+}
+
+qint64 readUpTo(int fd, char* data, qint64 size, qint64 offset)
+{
+    return transfer(::pread, fd, data, size, offset);
 }
 
 bool writeAt(int fd, const char* data, qint64 size, qint64 offset)
 {
-    return whole(::pwrite, fd, data, size, offset);
+    return transfer(::pwrite, fd, data, size, offset) == size;
 }
 
 bool sync(int fd)

@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -112,16 +111,7 @@ bool examine(int fd, qint64 size, Shape* shape)
 QByteArray readUpTo(int fd, qint64 size, qint64 offset)
 {
     QByteArray data(int(size), Qt::Uninitialized);
-    qint64 got = 0;
-    while (got < size) {
-        const ssize_t n = ::pread(fd, data.data() + got, size_t(size - got), off_t(offset + got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        got += n;
-    }
-    data.truncate(int(got));
+    data.truncate(int(FileIo::readUpTo(fd, data.data(), size, offset)));
     return data;
 }
 
@@ -214,8 +204,7 @@ bool JournalFile::appendInPlace(int fd, qint64 size, const QByteArray& paragraph
     if (!FileIo::writeAt(fd, text.constData(), text.size(), at)) {
         // Disk full or similar: put the end back as it was, so the file stays whole.
         FileIo::writeAt(fd, tail().constData(), tail().size(), at);
-        while (::ftruncate(fd, off_t(size)) != 0 && errno == EINTR) {
-        }
+        FileIo::truncate(fd, size);
         FileIo::sync(fd);
         m_intactSize = size;
         return false;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The whole test run: dependencies, build, the suite, the suite under ASan+UBSan,
-# and a short run of every fuzz target. Exits non-zero on any failure.
+# The whole test run: dependencies, the layering and format checks, build, the suite, the
+# suite under ASan+UBSan, and a short run of every fuzz target. Exits non-zero on any failure.
 #   ORVIK_SKIP_SANITIZE=1  leave out the sanitizer pass
 #   ORVIK_SKIP_TSAN=1      leave out the ThreadSanitizer pass of the journal thread test
 #   ORVIK_SKIP_FUZZ=1      leave out the fuzz pass
@@ -24,6 +24,22 @@ export ORVIK_SOAK_SECONDS=${ORVIK_SOAK_SECONDS:-60}
 stage "dependencies"
 scripts/setup-deps
 stage_done "dependencies"
+
+# The layering and format checks: all of them run, and a failure fails the run at its end
+# without holding back the stages after them.
+stage "checks"
+failed_checks=()
+scripts/include-graph || failed_checks+=(include-graph)
+scripts/check-format || failed_checks+=(check-format)
+# Configuring writes the widget-free library's source list.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || failed_checks+=(cmake)
+if [ -f build/orvik_base_sources.txt ]; then
+  scripts/check-base-includes build/orvik_base_sources.txt || failed_checks+=(check-base-includes)
+else
+  echo "check-base-includes: no orvik_base in this build"
+fi
+[ ${#failed_checks[@]} -eq 0 ] || echo "==== checks failed: ${failed_checks[*]}"
+stage_done "checks"
 
 stage "build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -69,4 +85,8 @@ if [ "${ORVIK_SKIP_FUZZ:-0}" != 1 ] && compgen -G "tests/fuzz/fuzz_*.cpp" >/dev/
 fi
 
 echo
+if [ ${#failed_checks[@]} -ne 0 ]; then
+  echo "==== checks failed (${failed_checks[*]}); the other stages passed in $(( $(date +%s) - total_start )) s"
+  exit 1
+fi
 echo "==== all stages passed in $(( $(date +%s) - total_start )) s"

@@ -30,6 +30,21 @@ template <typename Run> QVector<Span> spansOf(const QVector<Run>& runs)
     return spans;
 }
 
+// Calls part(span, a, b) for the samples a..b of each run that lie within from..to, the
+// range Qwt asks to draw (to < 0: up to the last sample).
+template <typename Part>
+void forEachVisiblePart(const QVector<Span>& spans, int from, int to, int size, Part part)
+{
+    if (to < 0)
+        to = size - 1;
+    for (const Span& s : spans) {
+        const int a = qMax(from, s.first);
+        const int b = qMin(to, s.first + s.count - 1);
+        if (a <= b)
+            part(s, a, b);
+    }
+}
+
 // A curve drawn run by run: lines never join across a gap. A run of one point is a dot.
 class RunCurve : public QwtPlotCurve
 {
@@ -50,26 +65,20 @@ protected:
     void drawSeries(QPainter* painter, const QwtScaleMap& xMap, const QwtScaleMap& yMap,
                     const QRectF& canvasRect, int from, int to) const override
     {
-        if (to < 0)
-            to = int(dataSize()) - 1;
-        for (const Span& s : m_spans) {
-            const int a = qMax(from, s.first);
-            const int b = qMin(to, s.first + s.count - 1);
-            if (a > b)
-                continue;
-            if (s.count == 1) {
-                const QPointF p = sample(a);
-                QPen dot = pen();
-                dot.setWidthF(pen().widthF() + 3);
-                dot.setCapStyle(Qt::RoundCap);
-                painter->save();
-                painter->setPen(dot);
-                painter->drawPoint(QPointF(xMap.transform(p.x()), yMap.transform(p.y())));
-                painter->restore();
-                continue;
+        forEachVisiblePart(m_spans, from, to, int(dataSize()), [&](const Span& s, int a, int b) {
+            if (s.count > 1) {
+                QwtPlotCurve::drawSeries(painter, xMap, yMap, canvasRect, a, b);
+                return;
             }
-            QwtPlotCurve::drawSeries(painter, xMap, yMap, canvasRect, a, b);
-        }
+            const QPointF p = sample(a);
+            QPen dot = pen();
+            dot.setWidthF(pen().widthF() + 3);
+            dot.setCapStyle(Qt::RoundCap);
+            painter->save();
+            painter->setPen(dot);
+            painter->drawPoint(QPointF(xMap.transform(p.x()), yMap.transform(p.y())));
+            painter->restore();
+        });
     }
 
 private:
@@ -97,14 +106,9 @@ protected:
     void drawSeries(QPainter* painter, const QwtScaleMap& xMap, const QwtScaleMap& yMap,
                     const QRectF& canvasRect, int from, int to) const override
     {
-        if (to < 0)
-            to = int(dataSize()) - 1;
-        for (const Span& s : m_spans) {
-            const int a = qMax(from, s.first);
-            const int b = qMin(to, s.first + s.count - 1);
-            if (a <= b)
-                QwtPlotIntervalCurve::drawSeries(painter, xMap, yMap, canvasRect, a, b);
-        }
+        forEachVisiblePart(m_spans, from, to, int(dataSize()), [&](const Span&, int a, int b) {
+            QwtPlotIntervalCurve::drawSeries(painter, xMap, yMap, canvasRect, a, b);
+        });
     }
 
 private:
