@@ -5,17 +5,15 @@
 #include <QtTest>
 
 namespace {
-QByteArray withCrc(QByteArray f)
-{
-    const uint16_t crc = modbusCrc16(reinterpret_cast<const uint8_t*>(f.constData()), uint16_t(f.size()));
-    return f.append(char(crc & 0xFF)).append(char(crc >> 8));
-}
-
 // Puts the device's answer on the line, in pieces by the ms they arrive. Register r reads r,
 // but for channel 5 (registers 8 and 136: no measurement) and 6 (register 9: a dead battery).
 void answer(QMultiMap<qint64, QByteArray>& line, qint64 now, const QByteArray& request, const QString& fault)
 {
     const auto value = [](int r) { return r == 8 || r == 9 ? 0 : r == 136 ? 2550 : r; };
+    const auto withCrc = [](QByteArray f) {
+        const uint16_t crc = modbusCrc16(reinterpret_cast<const uint8_t*>(f.constData()), uint16_t(f.size()));
+        return f.append(char(crc & 0xFF)).append(char(crc >> 8));
+    };
     QByteArray frame = request.left(1).append(3).append(char(2 * request[5]));
     for (int r = uchar(request[3]); r < uchar(request[3]) + request[5]; ++r)
         frame.append(char(value(r) >> 8)).append(char(value(r) & 0xFF));
