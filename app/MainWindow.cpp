@@ -148,7 +148,6 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
     // The time-outs and the pause between devices set the pace of the whole cycle.
     stageTimer->setTimerType(Qt::PreciseTimer);
     connect(stageTimer, SIGNAL(timeout()), this, SLOT(stageSwitcher()));
-    registerFill = 0;
 
     ui->menu_about->setText(QStringLiteral("Build " __DATE__ " " __TIME__));
 

@@ -7,7 +7,7 @@
 #include "journal/Event.h"
 #include "link/ComPort.h"
 #include "link/DevicesGuiData.h"
-#include "link/ModbusMaster.h"
+#include "link/ModbusCycle.h"
 #include "link/WorkerObject.h"
 
 #include <QByteArray>
@@ -206,43 +206,27 @@ private:
     std::vector<std::unique_ptr<ButtonCaption>> groupCaptions;
     CommLossTracker commLoss{16};
 
-    // The Modbus exchange (ModbusExchange.cpp).
-    void sendModbusRequest(quint8 slave, quint16 start, quint16 count);
+    // The Modbus exchange (ModbusExchange.cpp): ModbusCycle decides, the window carries out.
+    void sendModbusRequest(const QByteArray& request);
     void openSerialPort();
     void closeSerialPort();
-    bool takeTurnDevice();
-    void declareDeviceSilent();
-    void finishDeviceTurn();
+    QVector<int> groupBatteryCounts() const;
+    void takeTurnDevice(const QVector<ModbusPollEntry>& list);
+    void declareDeviceSilent(int group, int address);
+    void finishDeviceTurn(int group);
     void applyRegisterTable(int group);
-    void advanceDevice();
     void showSilentDevices();
     void pauseModbusExchange();
     void repaintGroupCharts(int group);
-    int delayAfterAnswer() const;
 
     QSerialPort* serialPort = nullptr;
     QTimer* stageTimer = nullptr;
-    ModbusMasterState modbusState{};
-    QByteArray answerBuffer;
-    quint16 deviceRegisters[6][1024] = {};
-    int registerFill = 0;
-    int stage = 0;
-    int lastSentStage = 0;
-    int repeatCount = 0;
-    // The group whose device is asked (1..6) and the address it is asked at.
-    int currentDevice = 1;
-    int currentAddress = -1;
+    ModbusCycle modbusCycle;
     // Groups whose device went silent, with the address that was asked.
     std::set<int> silentDevices;
     QMap<int, int> silentAddresses;
-    // A request was sent and neither answered nor timed out: only then are bytes judged.
-    bool answerAwaited = false;
     bool modbusPaused = false;
-    // When the current request was last sent, and its first send that timed out (-1: none):
-    // a late answer to it may still be followed by the answers to the later sends.
     QElapsedTimer exchangeClock;
-    qint64 lastSendAt = 0;
-    qint64 firstOwedSendAt = -1;
     QSet<const Battery*> measuredThisTurn;
     ModbusMessageBoxes modbusBoxes;
 

@@ -1,17 +1,18 @@
 // The Modbus exchange of the main window. A single-shot timer sends the three read requests
 // of each polled group's device in turn, the port's ready-read signal collects the answers,
 // and the end of each turn puts the readings into the group's batteries and judges them.
-// Everything runs in the GUI thread.
+// ModbusCycle decides; the window carries out its steps. Everything runs in the GUI thread.
 #include "app/HistoryFeed.h"
 #include "app/MainWindow.h"
 
 #include "app/MainWindowForm.h"
-#include "app/ModbusPollList.h"
 #include "app/PortOpenFailure.h"
 #include "config/GroupsSettingsWindow.h"
 #include "config/ModbusAddressList.h"
 #include "core/Battery.h"
 #include "core/BatteryGroup.h"
+#include "link/ModbusGroupReadings.h"
+#include "link/ModbusPollList.h"
 #include "widgets/GroupContainerWidget.h"
 #include "widgets/MKPWidget.h"
 
@@ -23,55 +24,11 @@
 #include <QTimer>
 #include <algorithm>
 
-namespace {
-// No answer: the same request again after this long; also the pause between two devices.
-constexpr int kAnswerTimeoutMs = 400;
-// A rejected answer: the same request again after this long.
-constexpr int kRejectedAnswerMs = 1000;
-// A good answer: the next request (or the end of the turn) at once.
-constexpr int kNextStepMs = 1;
-// Sends of one request without an accepted answer before its device counts as silent.
-constexpr int kSendsBeforeSilent = 3;
-// Slack on top of the spread of a repeated request's sends, for the device's own jitter.
-constexpr int kOwedAnswerSlackMs = 50;
-
-constexpr int kChannels = 128;
-constexpr int kRegisterRow = 1024;
-constexpr quint16 kNoVoltage = 0;
-constexpr quint16 kNoTemperature = 2550;
-constexpr uint8_t kReadHoldingRegisters = 3;
-
-struct StageRequest
-{
-    quint16 start;
-    quint16 count;
-};
-// Voltages of channels 0..124, then 125..127 with the temperatures of 0..121, then the rest.
-constexpr StageRequest kStageRequests[3] = {{3, 125}, {128, 125}, {253, 9}};
-
-// Whether `size` bytes can be the start of an answer to the request in the record: the
-// request's slave address, then its function with the byte count it asks for, or the
-// exception function.
-bool canStartAnswer(const char* bytes, int size, const ModbusMasterState& state)
-{
-    const uint8_t slave = state.request[0];
-    const uint8_t function = state.request[1];
-    const int byteCount = 2 * (state.request[4] << 8 | state.request[5]);
-    if (size < 1 || uint8_t(bytes[0]) != slave)
-        return false;
-    if (size < 2 || uint8_t(bytes[1]) == (function | 0x80))
-        return true;
-    if (uint8_t(bytes[1]) != function)
-        return false;
-    return size < 3 || uint8_t(bytes[2]) == byteCount;
-}
-} // namespace
-
 bool MainWindow::startModbus()
 {
     if (modbusRunning)
         return true;
-    if (modbusPollList(groups, modbusAddressList).isEmpty()) {
+    if (modbusPollList(groupBatteryCounts(), modbusAddressList).isEmpty()) {
         modbusBoxes.show(ModbusMessageBoxes::NoGroups, QMessageBox::Information, this,
                          QApplication::applicationName(), tr("Нет групп с батареями для опроса по Modbus"));
         return false;
@@ -98,27 +55,18 @@ void MainWindow::startModbusExchange()
 {
     modbusRunning = true;
     openSerialPort();
-    modbusMasterInit(&modbusState);
     // Devices found silent before a stop stay listed until they complete a turn.
-    lastSentStage = 0;
-    stage = 0;
-    repeatCount = 0;
-    registerFill = 0;
-    answerBuffer.clear();
-    answerAwaited = false;
+    modbusCycle.start();
     modbusPaused = false;
     measuredThisTurn.clear();
-    currentAddress = -1;
     exchangeClock.start();
     stageTimer->start();
-    currentDevice = 1;
     stageSwitcher();
 }
 
 void MainWindow::stopModbusExchange()
 {
     modbusRunning = false;
-    answerAwaited = false;
     if (historyFeed)
         historyFeed->flushRound();
     closeSerialPort();
@@ -162,22 +110,13 @@ void MainWindow::handleError(QSerialPort::SerialPortError error)
                      text);
 }
 
-void MainWindow::sendModbusRequest(quint8 slave, quint16 start, quint16 count)
+void MainWindow::sendModbusRequest(const QByteArray& request)
 {
-    // Whatever came before this request (a late or partial answer, line noise) is not its answer.
-    answerBuffer.clear();
-    answerAwaited = false;
     if (serialPort->isOpen())
         serialPort->clear(QSerialPort::Input);
-    // An address no device can have is refused by the codec; sending the request left in the
-    // record instead would ask another device. Nothing goes out, the time-out follows.
-    if (modbusBuildReadRequest(&modbusState, kReadHoldingRegisters, slave, start, count) != MbOk)
+    if (request.isEmpty() || !serialPort->isOpen())
         return;
-    if (!serialPort->isOpen())
-        return;
-    answerAwaited = true;
-    const qint64 written =
-        serialPort->write(reinterpret_cast<const char*>(modbusState.request), modbusState.requestLength);
+    const qint64 written = serialPort->write(request);
     if (written == 0) {
         modbusBoxes.show(ModbusMessageBoxes::WriteFailed, QMessageBox::Information,
                          QApplication::activeWindow(), QApplication::applicationName(),
@@ -187,44 +126,37 @@ void MainWindow::sendModbusRequest(quint8 slave, quint16 start, quint16 count)
     }
 }
 
+QVector<int> MainWindow::groupBatteryCounts() const
+{
+    QVector<int> counts;
+    for (const BatteryGroup* group : groups)
+        counts.append(group ? group->batteryCount() : 0);
+    return counts;
+}
+
 void MainWindow::stageSwitcher()
 {
     if (!modbusRunning)
         return;
-    if (stage > 2) {
-        finishDeviceTurn();
-        stageTimer->start(kAnswerTimeoutMs);
-        return;
+    const QVector<ModbusPollEntry> list = modbusPollList(groupBatteryCounts(), modbusAddressList);
+    const ModbusCycleStep step = modbusCycle.timerFired(exchangeClock.elapsed(), list, serialPort->isOpen());
+    if (step.turnStarts)
+        takeTurnDevice(list);
+    if (step.kind == ModbusCycleStep::TurnDone) {
+        finishDeviceTurn(step.group);
+    } else if (step.kind == ModbusCycleStep::DeviceSilent) {
+        declareDeviceSilent(step.group, step.address);
+    } else if (step.kind == ModbusCycleStep::Send) {
+        sendModbusRequest(step.request);
+        retryStatusLabel->setText(QString());
     }
-    if (stage == 0 && !takeTurnDevice()) {
-        stageTimer->start(kAnswerTimeoutMs);
-        return;
-    }
-    // The request went out three times and none of its answers was accepted.
-    if (repeatCount >= kSendsBeforeSilent) {
-        declareDeviceSilent();
-        stageTimer->start(kAnswerTimeoutMs);
-        return;
-    }
-    // A send that timed out may still be answered late; a rejected one was answered.
-    if (repeatCount == 0)
-        firstOwedSendAt = -1;
-    else if (answerAwaited && firstOwedSendAt < 0)
-        firstOwedSendAt = lastSendAt;
-    const StageRequest& request = kStageRequests[stage];
-    sendModbusRequest(quint8(currentAddress & 0xFF), request.start, request.count);
-    lastSendAt = exchangeClock.elapsed();
-    ++repeatCount;
-    lastSentStage = stage;
-    retryStatusLabel->setText(QString());
-    stageTimer->start(kAnswerTimeoutMs);
+    stageTimer->start(step.waitMs);
 }
 
-bool MainWindow::takeTurnDevice()
+void MainWindow::takeTurnDevice(const QVector<ModbusPollEntry>& list)
 {
     // The groups as the last apply left them: a group emptied since is skipped, one filled
     // since is asked, and a group no longer asked is no longer reported silent.
-    const QVector<ModbusPollEntry> list = modbusPollList(groups, modbusAddressList);
     bool forgotten = false;
     for (auto it = silentDevices.begin(); it != silentDevices.end();) {
         const int group = *it;
@@ -241,7 +173,7 @@ bool MainWindow::takeTurnDevice()
     }
     if (list.isEmpty()) {
         pauseModbusExchange();
-        return false;
+        return;
     }
     if (modbusPaused) {
         modbusPaused = false;
@@ -251,24 +183,11 @@ bool MainWindow::takeTurnDevice()
         showSilentDevices();
     if (forgotten)
         showCommLoss();
-
-    const ModbusPollEntry& entry = list.at(modbusPollIndexFrom(list, currentDevice));
-    if (entry.group != currentDevice || entry.address != currentAddress) {
-        currentDevice = entry.group;
-        currentAddress = entry.address;
-        repeatCount = 0;
-    }
-    registerFill = 0;
-    return true;
 }
 
 void MainWindow::pauseModbusExchange()
 {
     modbusPaused = true;
-    stage = 0;
-    registerFill = 0;
-    repeatCount = 0;
-    answerAwaited = false;
     exchangeStatusLabel->setStyleSheet(QStringLiteral("color: red"));
     exchangeStatusLabel->setText(tr("Нет групп с батареями для опроса по Modbus"));
 }
@@ -276,56 +195,13 @@ void MainWindow::pauseModbusExchange()
 void MainWindow::readModbusAnswer()
 {
     const QByteArray incoming = serialPort->readAll();
-    // Bytes with no request waiting for them (after a time-out, a rejection or an accepted
-    // answer, or while the turn is being finished) belong to no request and are dropped.
-    if (!modbusRunning || !answerAwaited || lastSentStage != stage)
+    if (!modbusRunning)
         return;
-    answerBuffer.append(incoming);
-    // The answer begins where the bytes can begin it; what comes before is not part of it: the
-    // tail of an earlier frame, line noise, the request handed back by an RS-485 adapter
-    // without echo suppression, another device's frame.
-    int skip = 0;
-    while (skip < answerBuffer.size() &&
-           !canStartAnswer(answerBuffer.constData() + skip, answerBuffer.size() - skip, modbusState))
-        ++skip;
-    answerBuffer.remove(0, skip);
-
-    const int expected = modbusState.expectedAnswerLength;
-    if (answerBuffer.size() < expected)
-        return;
-    answerAwaited = false;
-    modbusState.answer = reinterpret_cast<const uint8_t*>(answerBuffer.constData());
-    modbusState.answerLength = uint8_t(expected);
-    const ModbusResult result = modbusParseAnswer(&modbusState);
-    modbusState.answer = nullptr;
-    answerBuffer.clear();
-    if (result != MbOk) {
-        stageTimer->start(kRejectedAnswerMs);
-        return;
-    }
-
-    quint16* row = deviceRegisters[currentDevice - 1];
-    const int count = std::min<int>(modbusState.dataCount, kRegisterRow - registerFill);
-    std::copy(modbusState.registers, modbusState.registers + count, row + registerFill);
-    registerFill += count;
-    const int delay = delayAfterAnswer();
-    repeatCount = 0;
-    firstOwedSendAt = -1;
-    if (stage == 2) {
-        applyRegisterTable(currentDevice);
-        registerFill = 0;
-    }
-    ++stage;
-    stageTimer->start(delay);
-}
-
-int MainWindow::delayAfterAnswer() const
-{
-    // When a send that timed out is the one answered now, the answers to the later sends of
-    // the same request are still on their way and must not meet the next request.
-    if (firstOwedSendAt < 0)
-        return kNextStepMs;
-    return int(lastSendAt - firstOwedSendAt) + kOwedAnswerSlackMs;
+    const ModbusCycleStep step = modbusCycle.bytesArrived(incoming);
+    if (step.kind == ModbusCycleStep::TableComplete)
+        applyRegisterTable(step.group);
+    if (step.waitMs >= 0)
+        stageTimer->start(step.waitMs);
 }
 
 void MainWindow::applyRegisterTable(int group)
@@ -334,23 +210,22 @@ void MainWindow::applyRegisterTable(int group)
     if (group < 1 || group > 6 || group >= groups.size())
         return;
     const BatteryGroup* batteryGroup = groups[group];
-    const int first = GroupsSettingsWindow::groupFirstSensor(group);
-    const quint16* table = deviceRegisters[group - 1];
-    for (int i = 0; first >= 0 && i < batteryGroup->batteryCount() && first + i < kChannels; ++i) {
+    const QVector<ModbusReading> readings = modbusGroupReadings(
+        modbusCycle.table(), GroupsSettingsWindow::groupFirstSensor(group), batteryGroup->batteryCount());
+    for (int i = 0; i < readings.size(); ++i) {
         Battery* battery = batteryGroup->batteryAt(i);
         if (battery->groupNumber() < 1) {
             battery->setNoData(true);
             continue;
         }
-        const quint16 voltage = table[first + i];
-        const quint16 temperature = table[first + i + kChannels];
-        if (voltage == kNoVoltage && temperature == kNoTemperature) {
+        const ModbusReading& reading = readings.at(i);
+        if (!reading.measured) {
             battery->setNoData(true);
         } else {
             if (battery->hasNoData())
                 battery->setNoData(false);
-            battery->setTemperature(temperature * 0.1);
-            battery->setVoltage(voltage * 0.01);
+            battery->setTemperature(reading.degrees);
+            battery->setVoltage(reading.volts);
             measuredThisTurn.insert(battery);
         }
         if (MKPWidget* tile = tileOf(battery)) {
@@ -361,17 +236,17 @@ void MainWindow::applyRegisterTable(int group)
     retryStatusLabel->setText(QString());
 }
 
-void MainWindow::finishDeviceTurn()
+void MainWindow::finishDeviceTurn(int group)
 {
     // The return is journalled before the batteries are judged afresh.
-    if (commLoss.sweep(currentDevice, true) == CommLossTracker::Change::Restored) {
-        commRestoredAt(currentDevice);
+    if (commLoss.sweep(group, true) == CommLossTracker::Change::Restored) {
+        commRestoredAt(group);
         showCommLoss();
     }
-    if (currentDevice >= 1 && currentDevice < groups.size()) {
+    if (group >= 1 && group < groups.size()) {
         // Only what was measured in this turn counts as data: a channel without a measurement
         // and a battery past the end of the device's table are left out of the means.
-        const QList<Battery*> members = groups[currentDevice]->batteries();
+        const QList<Battery*> members = groups[group]->batteries();
         for (Battery* battery : members) {
             if (measuredThisTurn.contains(battery)) {
                 if (battery->hasNoData())
@@ -385,12 +260,11 @@ void MainWindow::finishDeviceTurn()
         for (Battery* battery : members)
             batteryAlarmStep(battery);
         historyFeed->takeGroupTurn(members);
-        repaintGroupCharts(currentDevice);
+        repaintGroupCharts(group);
     }
     measuredThisTurn.clear();
-    stage = 0;
-    silentDevices.erase(currentDevice);
-    silentAddresses.remove(currentDevice);
+    silentDevices.erase(group);
+    silentAddresses.remove(group);
     if (silentDevices.empty()) {
         exchangeStatusLabel->setStyleSheet(QStringLiteral("color: green"));
         exchangeStatusLabel->clear();
@@ -398,42 +272,27 @@ void MainWindow::finishDeviceTurn()
     } else {
         showSilentDevices();
     }
-    advanceDevice();
 }
 
-void MainWindow::declareDeviceSilent()
+void MainWindow::declareDeviceSilent(int group, int address)
 {
-    repeatCount = 0;
-    stage = 0;
-    // The next device's table starts from its first register.
-    registerFill = 0;
-    answerAwaited = false;
-    answerBuffer.clear();
     measuredThisTurn.clear();
-    silentDevices.insert(currentDevice);
-    silentAddresses.insert(currentDevice, currentAddress);
+    silentDevices.insert(group);
+    silentAddresses.insert(group, address);
     showSilentDevices();
-    commLoss.setWatched(currentDevice, true);
-    if (commLoss.markLost(currentDevice) == CommLossTracker::Change::Lost) {
-        commLostAt(currentDevice);
+    commLoss.setWatched(group, true);
+    if (commLoss.markLost(group) == CommLossTracker::Change::Lost) {
+        commLostAt(group);
         showCommLoss();
     }
-    if (currentDevice >= 1 && currentDevice < groups.size()) {
+    if (group >= 1 && group < groups.size()) {
         // No data is no reason to end an alarm: the loss stands for it until the data returns.
-        const QList<Battery*> members = groups[currentDevice]->batteries();
+        const QList<Battery*> members = groups[group]->batteries();
         for (Battery* battery : members)
             battery->setNoData(true);
         historyFeed->takeGroupTurn(members);
-        repaintGroupCharts(currentDevice);
+        repaintGroupCharts(group);
     }
-    advanceDevice();
-}
-
-void MainWindow::advanceDevice()
-{
-    // The next group by number; the next turn skips to the next one that holds batteries.
-    currentDevice = currentDevice % 6 + 1;
-    currentAddress = -1;
 }
 
 void MainWindow::showSilentDevices()

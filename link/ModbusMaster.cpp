@@ -4,8 +4,6 @@
 
 namespace {
 
-constexpr uint8_t ReadHoldingRegisters = 3;
-constexpr uint8_t ReadInputRegisters = 4;
 constexpr uint8_t ExceptionBit = 0x80;
 constexpr uint16_t MaxReadCount = 125;
 constexpr unsigned MaxByteCount = 250;
@@ -45,7 +43,7 @@ constexpr CrcTables crcTables = makeCrcTables();
 
 bool isReadFunction(uint8_t function)
 {
-    return function == ReadHoldingRegisters || function == ReadInputRegisters;
+    return function == ModbusReadHoldingRegisters || function == ModbusReadInputRegisters;
 }
 
 uint16_t bigEndian16(const uint8_t* bytes)
@@ -200,7 +198,7 @@ ModbusResult modbusCheckReadAnswer(ModbusMasterState* state, const uint8_t* answ
 
     state->dataSlave = answer[0];
     state->dataFunction = function;
-    state->dataType = function == ReadHoldingRegisters ? ModbusHoldingRegisters : ModbusInputRegisters;
+    state->dataType = function == ModbusReadHoldingRegisters ? ModbusHoldingRegisters : ModbusInputRegisters;
     state->dataCount = static_cast<uint16_t>(count);
     state->dataStart = bigEndian16(request + 2);
     state->dataByteCount = static_cast<uint8_t>(byteCount);

@@ -5,6 +5,10 @@
 // Master side of Modbus RTU: read requests for functions 3 and 4 and the checks of the
 // slave's answer. Plain functions over one record; no I/O, no timing, no allocation.
 
+// The two read functions the master asks for.
+constexpr uint8_t ModbusReadHoldingRegisters = 3;
+constexpr uint8_t ModbusReadInputRegisters = 4;
+
 enum ModbusResult : int32_t
 {
     MbOk = 0,

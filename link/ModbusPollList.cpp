@@ -1,13 +1,11 @@
-#include "app/ModbusPollList.h"
+#include "link/ModbusPollList.h"
 
-#include "core/BatteryGroup.h"
-
-QVector<ModbusPollEntry> modbusPollList(const QList<BatteryGroup*>& groups, const QList<int>& addresses)
+QVector<ModbusPollEntry> modbusPollList(const QVector<int>& batteryCounts, const QList<int>& addresses)
 {
     QVector<ModbusPollEntry> list;
     int next = 0;
-    for (int g = 1; g <= 6 && g < groups.size(); ++g) {
-        if (!groups.at(g) || groups.at(g)->batteryCount() == 0)
+    for (int g = 1; g <= 6 && g < batteryCounts.size(); ++g) {
+        if (batteryCounts.at(g) == 0)
             continue;
         if (next >= addresses.size())
             break;
