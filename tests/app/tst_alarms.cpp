@@ -12,12 +12,11 @@ PulseServer pulse;
 
 QByteArray settingsXml(const QString& sounds)
 {
-    QString xml = QString("<warning_alarm>%1</warning_alarm><emergency_alarm>%2</emergency_alarm>\n")
+    QString xml = QString("<warning_alarm>%1</warning_alarm><emergency_alarm>%2</emergency_alarm>")
                       .arg(sounds.contains('W') ? "true" : "false", sounds.contains('C') ? "true" : "false");
-    xml += sounds.contains('1') ? "<comm_loss_sweeps>1</comm_loss_sweeps>\n" : "";
+    xml += sounds.contains('1') ? "<comm_loss_sweeps>1</comm_loss_sweeps>" : "";
     for (int id = 0; id < 16; ++id)
-        xml +=
-            QString::asprintf("<group_id msd=\"%d\" mkp=\"%d\">%d</group_id>\n", id / 8, id % 8, id / 8 + 1);
+        xml += QString::asprintf("<group_id msd=\"%d\" mkp=\"%d\">%d</group_id>", id / 8, id % 8, id / 8 + 1);
     return settingsWith(xml.toUtf8());
 }
 } // namespace

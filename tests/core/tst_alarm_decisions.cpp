@@ -38,10 +38,10 @@ void TestAlarmDecisions::scripts()
                              [&] { return playing; });
     QStringList seen;
     const auto carryOut = [&](const AlarmOutcome& outcome) {
-        for (const AlarmOutcome::BatteryEvent& e : outcome.batteryEvents)
+        for (const auto& e : outcome.batteryEvents)
             seen
                 << QString("J%1%2%3").arg(e.battery->id()).arg(e.started ? "s" : "e", e.confirmed ? "c" : "");
-        for (const AlarmOutcome::CommEvent& e : outcome.commEvents)
+        for (const auto& e : outcome.commEvents)
             seen << QString(e.lost ? "L%1%2" : "B%1%2").arg(e.source).arg(e.confirmed ? "c" : "");
         for (AlarmOutcome::Sound sound : outcome.sounds)
             seen << QString("WCS").at(int(sound)), playing = sound != AlarmOutcome::Sound::Stop;
