@@ -1,26 +1,39 @@
-// Alarm evaluation of the main window: native intake, the battery alarm step, the journal
-// and sound decisions, and the operator's confirmation.
+// Alarm evaluation of the main window: native intake, the battery alarm step and the operator's
+// confirmation. What follows is decided by AlarmDecisions; the window carries it out.
 #include "app/HistoryFeed.h"
 #include "app/MainWindow.h"
+#include "config/ProgramMode.h"
+#include "core/AlarmDecisions.h"
 #include "core/AudioSignals.h"
 #include "core/Battery.h"
 #include "core/BatteryGroup.h"
 #include "core/StateCode.h"
 
-namespace {
-bool inAlarm(int state)
+AlarmDecisions MainWindow::alarmDecisions()
 {
-    return state == StateCode::Warning || state == StateCode::Emergency;
+    const AlarmSwitches switches{settings.warningAlarm(), settings.emergencyAlarm(), settings.commLossAlarm(),
+                                 modbusMode};
+    return AlarmDecisions(batteryRows, commLoss, switches,
+                          [this] { return audioSignals && audioSignals->isPlaying(); });
 }
-} // namespace
 
-template <typename Predicate> bool MainWindow::anyBattery(Predicate predicate) const
+void MainWindow::carryOut(const AlarmOutcome& outcome)
 {
-    for (const QList<Battery*>& row : batteryRows)
-        for (const Battery* battery : row)
-            if (predicate(battery))
-                return true;
-    return false;
+    for (const AlarmOutcome::BatteryEvent& event : outcome.batteryEvents)
+        emit addJournalEvent(event.battery, event.started, event.confirmed, true);
+    for (const AlarmOutcome::CommEvent& event : outcome.commEvents)
+        journalComm(event.lost ? Event::Kind::CommLost : Event::Kind::CommRestored, event.source,
+                    event.confirmed);
+    if (outcome.commLookChanged)
+        showCommLoss();
+    for (AlarmOutcome::Sound sound : outcome.sounds) {
+        if (sound == AlarmOutcome::Sound::Crash)
+            emit startCrashSound();
+        else if (sound == AlarmOutcome::Sound::Warning)
+            emit startWarningSound();
+        else
+            emit stopSounds();
+    }
 }
 
 void MainWindow::dataArrivedHandler(DevicesGuiData devices_data)
@@ -55,16 +68,7 @@ void MainWindow::dataArrivedHandler(DevicesGuiData devices_data)
 
 void MainWindow::nativeEvaluationPass()
 {
-    for (const QList<Battery*>& row : qAsConst(batteryRows)) {
-        for (Battery* battery : row) {
-            if (battery->hasNoData())
-                continue;
-            battery->updateState();
-            if (battery->groupNumber() == 0)
-                continue;
-            alarmFollowUp(battery);
-        }
-    }
+    alarmDecisions().evaluationPass([this](const AlarmOutcome& outcome) { carryOut(outcome); });
 }
 
 void MainWindow::batteryAlarmStep(Battery* battery)
@@ -75,73 +79,12 @@ void MainWindow::batteryAlarmStep(Battery* battery)
 
 void MainWindow::alarmFollowUp(Battery* battery)
 {
-    if (battery->voltState() == StateCode::Normal && battery->prevVoltState() == StateCode::Normal &&
-        battery->tempState() == StateCode::Normal && battery->prevTempState() == StateCode::Normal)
-        return;
-    journalDecision(battery, false);
-    if (!battery->isConfirmed())
-        soundDecision(battery);
-}
-
-void MainWindow::journalDecision(Battery* battery, bool confirming)
-{
-    const int pV = battery->prevVoltState(), V = battery->voltState();
-    if ((inAlarm(pV) || inAlarm(V)) && (V != pV || confirming))
-        emit addJournalEvent(battery, V >= pV, confirming, true);
-    const int pT = battery->prevTempState(), T = battery->tempState();
-    if ((inAlarm(pT) || inAlarm(T)) && (T != pT || confirming))
-        emit addJournalEvent(battery, T >= pT, confirming, true);
-}
-
-bool MainWindow::unconfirmedEmergency() const
-{
-    // An unconfirmed voltage emergency keeps the emergency sound.
-    return settings.emergencyAlarm() && anyBattery([](const Battery* b) {
-               return b->voltState() == StateCode::Emergency && !b->isConfirmed() && b->groupNumber() != 0;
-           });
-}
-
-bool MainWindow::anythingSounding() const
-{
-    const bool crashOn = settings.emergencyAlarm();
-    const bool warningOn = settings.warningAlarm();
-    if (warningOn && commLossAlarmOn() && commLoss.anyUnconfirmed())
-        return true;
-    return anyBattery([&](const Battery* b) {
-        if (b->groupNumber() == 0 || b->isConfirmed())
-            return false;
-        return (b->state() == StateCode::Emergency && crashOn) ||
-               (b->state() == StateCode::Warning && warningOn);
-    });
-}
-
-void MainWindow::soundDecision(Battery* battery)
-{
-    if (settings.emergencyAlarm() && battery->state() == StateCode::Emergency) {
-        emit startCrashSound();
-        return;
-    }
-    if (settings.warningAlarm() && battery->state() == StateCode::Warning) {
-        if (!unconfirmedEmergency())
-            emit startWarningSound();
-        return;
-    }
-    if (audioSignals && audioSignals->isPlaying() && !anythingSounding())
-        emit stopSounds();
+    carryOut(alarmDecisions().followUp(battery));
 }
 
 void MainWindow::on_pb_confirm_crashes_clicked()
 {
-    for (const QList<Battery*>& row : qAsConst(batteryRows)) {
-        for (Battery* battery : row) {
-            if ((inAlarm(battery->voltState()) || inAlarm(battery->tempState())) && !battery->isConfirmed() &&
-                battery->groupNumber() != 0)
-                journalDecision(battery, true);
-            battery->setConfirmed(true);
-        }
-    }
-    confirmCommLoss();
-    emit stopSounds();
+    carryOut(alarmDecisions().confirmAll());
 }
 
 void MainWindow::cleanBatteriesState()

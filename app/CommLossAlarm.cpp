@@ -5,9 +5,8 @@
 #include "app/MainWindow.h"
 #include "app/StatusNotices.h"
 #include "config/ProgramMode.h"
-#include "core/AudioSignals.h"
+#include "core/AlarmDecisions.h"
 #include "core/Battery.h"
-#include "core/BatteryGroup.h"
 #include "widgets/MKPWidget.h"
 
 #include <QDateTime>
@@ -19,59 +18,25 @@ bool MainWindow::commLossAlarmOn() const
 
 int MainWindow::commSourceOf(const Battery* battery) const
 {
-    return modbusMode ? battery->groupNumber() : battery->msdIndex();
+    return AlarmDecisions::sourceOf(battery, modbusMode);
 }
 
 void MainWindow::nativeCommStep(const DevicesGuiData& data)
 {
     commLoss.setSweepsToLoss(settings.commLossSweeps());
-    bool changed = false;
-    for (int m = 0; m < DevicesGuiData::msdCount && m < batteryRows.size(); ++m) {
-        bool grouped = false;
-        for (const Battery* battery : batteryRows.at(m))
-            grouped = grouped || (battery->groupNumber() >= 1 && battery->groupNumber() <= 6);
-        if (commLoss.isLost(m) && !grouped)
-            changed = true;
-        commLoss.setWatched(m, grouped);
-        const auto change = data.lineLost ? commLoss.markLost(m) : commLoss.sweep(m, data.answered[m]);
-        if (change == CommLossTracker::Change::Lost)
-            commLostAt(m);
-        else if (change == CommLossTracker::Change::Restored)
-            commRestoredAt(m);
-        changed = changed || change != CommLossTracker::Change::None;
-    }
-    if (changed)
+    if (alarmDecisions().nativeCommStep(data.answered, data.lineLost,
+                                        [this](const AlarmOutcome& outcome) { carryOut(outcome); }))
         showCommLoss();
 }
 
 void MainWindow::commLostAt(int source)
 {
-    // Judged afresh when the data returns: an alarm still there then begins again.
-    for (const QList<Battery*>& row : qAsConst(batteryRows))
-        for (Battery* battery : row)
-            if (commSourceOf(battery) == source) {
-                battery->reset();
-                battery->setNoData(true);
-            }
-    if (commLossAlarmOn()) {
-        journalComm(Event::Kind::CommLost, source, false);
-        if (settings.warningAlarm() && !unconfirmedEmergency()) {
-            emit startWarningSound();
-            return;
-        }
-    }
-    // The alarms of the batteries that were reset may have been all that sounded.
-    if (audioSignals && audioSignals->isPlaying() && !anythingSounding())
-        emit stopSounds();
+    carryOut(alarmDecisions().lost(source));
 }
 
 void MainWindow::commRestoredAt(int source)
 {
-    if (!commLossAlarmOn())
-        return;
-    journalComm(Event::Kind::CommRestored, source, false);
-    if (audioSignals && audioSignals->isPlaying() && !anythingSounding())
-        emit stopSounds();
+    carryOut(alarmDecisions().restored(source));
 }
 
 void MainWindow::journalComm(Event::Kind kind, int source, bool confirmed)
@@ -81,16 +46,6 @@ void MainWindow::journalComm(Event::Kind kind, int source, bool confirmed)
         return;
     emit addCommEvent(Event::communication(kind, modbusMode ? 0 : source, modbusMode ? source : 0, address,
                                            QDateTime::currentDateTime(), confirmed));
-}
-
-void MainWindow::confirmCommLoss()
-{
-    const std::vector<int> confirmed = commLoss.confirmAll();
-    if (commLossAlarmOn())
-        for (int source : confirmed)
-            journalComm(Event::Kind::CommLost, source, true);
-    if (!confirmed.empty())
-        showCommLoss();
 }
 
 void MainWindow::clearCommLoss()

@@ -24,6 +24,7 @@
 #include <set>
 #include <vector>
 
+class AlarmDecisions;
 class AudioSignals;
 class ButtonCaption;
 class Battery;
@@ -40,6 +41,7 @@ class QLabel;
 class QTimer;
 class QVBoxLayout;
 class StatusNotices;
+struct AlarmOutcome;
 struct MainWindowForm;
 
 // The one window of the program. Its constructor builds everything the program ever has;
@@ -159,18 +161,14 @@ private:
     void stopNative();
     void nativeEvaluationPass();
     void alarmFollowUp(Battery* battery);
-    void journalDecision(Battery* battery, bool confirming);
-    void soundDecision(Battery* battery);
-    template <typename Predicate> bool anyBattery(Predicate predicate) const;
-    bool unconfirmedEmergency() const;
-    bool anythingSounding() const;
+    AlarmDecisions alarmDecisions();
+    void carryOut(const AlarmOutcome& outcome);
 
     // Communication loss (CommLossAlarm.cpp).
     void nativeCommStep(const DevicesGuiData& data);
     void commLostAt(int source);
     void commRestoredAt(int source);
     void journalComm(Event::Kind kind, int source, bool confirmed);
-    void confirmCommLoss();
     void clearCommLoss();
     void showCommLoss();
     int commSourceOf(const Battery* battery) const;

@@ -256,7 +256,7 @@ void MainWindow::finishDeviceTurn(int group)
             }
         }
         // Every member is judged against the same means, taken once for the turn.
-        groups[currentDevice]->recalculate();
+        groups[group]->recalculate();
         for (Battery* battery : members)
             batteryAlarmStep(battery);
         historyFeed->takeGroupTurn(members);

@@ -1,54 +1,23 @@
-// Alarm evaluation over scripted native sweeps: the journal events and sounds raised, in order.
+// The window carries the alarm decisions out: the journal events and sounds of scripted sweeps, in order.
+#include "../common/AlarmScripts.h"
 #include "../common/PulseServer.h"
 #include "../common/WindowInFolder.h"
 #include "app/MainWindow.h"
 #include "core/AudioSignals.h"
 #include "core/Battery.h"
-#include <QApplication>
 #include <QtTest>
 
 namespace {
 PulseServer pulse;
 
-// Group 1 is row 0, group 2 row 1. A battery x above the other seven deviates by 7/8 x:
-// +1.4 V a voltage warning, +2.0 V an emergency; +5 °C a temperature warning, +8 °C an emergency.
 QByteArray settingsXml(const QString& sounds)
 {
-    QString xml = QString("<warning_alarm>%1</warning_alarm><emergency_alarm>%2</emergency_alarm>\n")
+    QString xml = QString("<warning_alarm>%1</warning_alarm><emergency_alarm>%2</emergency_alarm>")
                       .arg(sounds.contains('W') ? "true" : "false", sounds.contains('C') ? "true" : "false");
-    xml += sounds.contains('1') ? "<comm_loss_sweeps>1</comm_loss_sweeps>\n" : "";
+    xml += sounds.contains('1') ? "<comm_loss_sweeps>1</comm_loss_sweeps>" : "";
     for (int id = 0; id < 16; ++id)
-        xml +=
-            QString::asprintf("<group_id msd=\"%d\" mkp=\"%d\">%d</group_id>\n", id / 8, id % 8, id / 8 + 1);
+        xml += QString::asprintf("<group_id msd=\"%d\" mkp=\"%d\">%d</group_id>", id / 8, id % 8, id / 8 + 1);
     return settingsWith(xml.toUtf8());
-}
-
-// A sweep from a script such as "v0=14 t3=33 x1 k2": battery 0 at 14 V, battery 3 at 33 °C,
-// module 1 silent, module 2 unanswered but its entry kept; every other battery at 12 V and 25 °C.
-// "X": the line is lost.
-DevicesGuiData sweepFrom(const QString& script)
-{
-    DevicesGuiData data;
-    for (MsdData& m : data.msd) {
-        m.valid = data.answered[m.msd_number] = !script.contains('X');
-        for (ChannelReading& c : m.channel)
-            c = {12.0, 25.0};
-    }
-    data.lineLost = script.contains('X');
-    for (const QString& token : script.split(' ', Qt::SkipEmptyParts)) {
-        if (token.startsWith('x') || token.startsWith('k')) {
-            data.answered[token.mid(1).toInt()] = false;
-            data.msd[token.mid(1).toInt()].valid = token.startsWith('k');
-            continue;
-        }
-        if (token == "X")
-            continue;
-        const int id = token.mid(1, token.indexOf('=') - 1).toInt();
-        const double value = token.mid(token.indexOf('=') + 1).toDouble();
-        ChannelReading& c = data.msd[id / 8].channel[id % 8];
-        (token.startsWith('v') ? c.voltage : c.temperature) = value;
-    }
-    return data;
 }
 } // namespace
 
@@ -56,51 +25,10 @@ class TestAlarms : public QObject
 {
     Q_OBJECT
 private slots:
-    void scripts_data();
+    void initTestCase() { pulse.start(); }
+    void scripts_data() { alarmScriptRows(true); }
     void scripts();
 };
-
-void TestAlarms::scripts_data()
-{
-    // sounds: W, C switched on, P needs a player, 1 lost at one silent sweep. steps: sweeps by "|"; C
-    // confirms, R resets, O stops. expected: J<battery><s|e>[c] = journal event started/ended [confirmed]; W,
-    // C, S = sounds; L<module>[c], B<module> = communication lost [confirmed], back.
-    QTest::addColumn<QString>("sounds");
-    QTest::addColumn<QString>("steps");
-    QTest::addColumn<QString>("expected");
-    const auto row = [](const char* name, const char* sounds, const char* steps, const char* expected) {
-        QTest::newRow(name) << QString(sounds) << QString(steps) << QString(expected);
-    };
-    row("warning then emergency", "WC", "v0=13.4|v0=14", "J0s W J0s C");
-    row("group 0 stays silent", "WC", "v40=20 t41=60|v40=20", "");
-    row("emergency sound off", "W", "v0=14", "J0s");
-    row("warning sound off", "C", "v0=13.4", "J0s");
-    row("voltage emergency keeps priority over a new warning", "WC", "v0=14|v0=14 t8=30", "J0s C C J8s");
-    row("temperature-only emergency does not block a warning", "WC", "t0=33|t0=33 v8=13.4", "J0s C C J8s W");
-    row("voltage before temperature", "WC", "v0=14 t0=33", "J0s J0s C");
-    row("confirm journals once, stops twice", "WC", "v0=14|C|C", "J0s C J0sc S S");
-    row("confirmed emergency stays quiet", "WC", "v0=14|C|v0=14", "J0s C J0sc S");
-    row("a voltage alarm confirmed sweeps later journals its start", "WC", "v0=14|v0=14|C", "J0s C C J0sc S");
-    row("a temperature alarm confirmed sweeps later journals its start", "WC", "t0=33|t0=33|C",
-        "J0s C C J0sc S");
-    row("2 to 2 after confirmation is quiet, then 3", "WC", "v0=13.4|C|v0=13.4|v0=14", "J0s W J0sc S J0s C");
-    row("silent module raises nothing while silent", "WC", "v0=13.4|x0|x0|v0=13.4", "J0s W W");
-    row("reset then the same warning journals again", "WC", "v0=13.4|R|v0=13.4", "J0s W J0s W");
-    row("stopped, sweeps are not taken in", "WC", "O|v0=14", "");
-    row("warning ends and the sound stops", "WCP", "v0=13.4|", "J0s W J0e S");
-    row("emergency falls to warning", "WC", "v0=14|v0=13.4", "J0s C J0e W");
-    row("lost at the third silent sweep; on return the alarm begins again", "WCP", "v0=14|x0|x0|x0|v0=14",
-        "J0s C L0 W B0 S J0s C");
-    row("an answer starts the count again", "WC", "x0|x0|v0=12|x0|x0", "");
-    row("one silent sweep is enough when so set", "WC1", "x0", "L0 W");
-    row("lost again after a return: unconfirmed", "WC1", "x1|C|v0=12|x1", "L1 W L1c S B1 L1 W");
-    row("kept entries are no answers", "WC", "v0=13.4|k0 v0=13.4|k0 v0=13.4|k0 v0=13.4", "J0s W W W L0 W");
-    row("an ungrouped module is never lost", "WC", "x5|x5|x5|X", "L0 W L1 W");
-    row("loss confirmed once, then quiet", "WC", "x1|x1|x1|C|x1|C", "L1 W L1c S S");
-    row("loss without the warning sound", "C", "x0|x0|x0", "L0");
-    row("loss yields to an unconfirmed emergency", "WC", "v8=14|x0 v8=14|x0 v8=14|x0 v8=14",
-        "J8s C C C L0 C");
-}
 
 void TestAlarms::scripts()
 {
@@ -114,7 +42,7 @@ void TestAlarms::scripts()
     QStringList seen;
     connect(window, &MainWindow::addJournalEvent, [&](Battery* b, bool started, bool confirmed, bool save) {
         QVERIFY(save);
-        seen << QString("J%1%2%3").arg(b->id()).arg(started ? "s" : "e").arg(confirmed ? "c" : "");
+        seen << QString("J%1%2%3").arg(b->id()).arg(started ? "s" : "e", confirmed ? "c" : "");
     });
     connect(window, &MainWindow::addCommEvent, [&](const Event& e) {
         seen << QString(e.kind() == Event::Kind::CommLost ? "L%1%2" : "B%1%2")
@@ -130,24 +58,11 @@ void TestAlarms::scripts()
             window->on_pb_confirm_crashes_clicked();
         else if (step == "O")
             window->setNativeRunning(false);
-        else if (step == "R")
-            for (const auto& row : window->rows())
-                for (Battery* b : row)
-                    b->reset();
         else
             window->dataArrivedHandler(sweepFrom(step));
     }
     QCOMPARE(seen.join(' '), expected);
 }
 
-int main(int argc, char* argv[])
-{
-    pulse.start();
-    QApplication app(argc, argv);
-    TestAlarms test;
-    const int rc = QTest::qExec(&test, argc, argv);
-    pulse.stop();
-    return rc;
-}
-
+QTEST_MAIN(TestAlarms)
 #include "tst_alarms.moc"
