@@ -247,7 +247,12 @@ void MainWindow::buildTileGrid()
 {
     auto* grid = new QWidget();
     grid->setObjectName(QStringLiteral("tileGrid"));
-    grid->setStyleSheet(QStringLiteral("background-color: rgb(255, 255, 255);"));
+    // A palette, not a style sheet: a sheet here would style all 128 tiles and their labels
+    // through the slow style-sheet path at every repaint.
+    QPalette white = grid->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    grid->setPalette(white);
+    grid->setAutoFillBackground(true);
     auto* layout = new QGridLayout(grid);
     layout->setHorizontalSpacing(0);
     layout->setVerticalSpacing(0);

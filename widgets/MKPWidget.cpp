@@ -25,11 +25,19 @@ const char* kTemperaturePlaceholder = "--,- °C";
 
 QLabel* makeLabel(QWidget* parent, const QRect& geometry)
 {
+    // Fixed in size, a new text asks no layout for room; unfilled, it shows the tile behind it.
     auto* label = new QLabel(parent);
     label->setGeometry(geometry);
+    label->setFixedSize(geometry.size());
     label->setAlignment(Qt::AlignCenter);
-    label->setStyleSheet(QStringLiteral("background-color: transparent;"));
     return label;
+}
+
+// A label repaints only when its text really changes.
+void showText(QLabel* label, const QString& text)
+{
+    if (label->text() != text)
+        label->setText(text);
 }
 
 QMovie* startAnimation(const QString& path)
@@ -101,10 +109,14 @@ void MKPWidget::loadImages()
         return;
     // The pictures live in the program's static library; make sure they are registered.
     Q_INIT_RESOURCE(resources);
-    s_grey.load(QStringLiteral(":/new/prefix1/Batt_gray.png"));
-    s_green.load(QStringLiteral(":/new/prefix1/Batt_green.png"));
-    s_yellow.load(QStringLiteral(":/new/prefix1/Batt_yellow.png"));
-    s_red.load(QStringLiteral(":/new/prefix1/Batt_red.png"));
+    // Converted once to the format the painter blends fastest.
+    const auto prepared = [](const char* path) {
+        return QImage(QString::fromLatin1(path)).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    };
+    s_grey = prepared(":/new/prefix1/Batt_gray.png");
+    s_green = prepared(":/new/prefix1/Batt_green.png");
+    s_yellow = prepared(":/new/prefix1/Batt_yellow.png");
+    s_red = prepared(":/new/prefix1/Batt_red.png");
     s_redAnimation = startAnimation(QStringLiteral(":/new/prefix1/Batt_red_gif.gif"));
     s_yellowAnimation = startAnimation(QStringLiteral(":/new/prefix1/Batt_yellow_gif.gif"));
 }
@@ -119,8 +131,8 @@ void MKPWidget::setState(int state)
 {
     m_state = state;
     if (state == StateCode::None) {
-        ui->lb_temperature->setText(tr(kTemperaturePlaceholder));
-        ui->lb_voltage->setText(tr(kVoltagePlaceholder));
+        showText(ui->lb_temperature, tr(kTemperaturePlaceholder));
+        showText(ui->lb_voltage, tr(kVoltagePlaceholder));
     }
     // Queued, not immediate: a sweep changes up to 128 tiles, and one paint pass takes them all.
     update();
@@ -129,13 +141,13 @@ void MKPWidget::setState(int state)
 void MKPWidget::setTemperature(double t)
 {
     m_temperature = t;
-    ui->lb_temperature->setText(decimalComma("%3.1f", t) + tr(" °C"));
+    showText(ui->lb_temperature, decimalComma("%3.1f", t) + tr(" °C"));
 }
 
 void MKPWidget::setVoltage(double u)
 {
     m_voltage = u;
-    ui->lb_voltage->setText(decimalComma("%4.2f", u) + tr(" B"));
+    showText(ui->lb_voltage, decimalComma("%4.2f", u) + tr(" B"));
 }
 
 void MKPWidget::setMsdNumber(int n)
@@ -165,8 +177,14 @@ void MKPWidget::setThresholds(AlarmThresholds* thresholds)
 
 void MKPWidget::setHighlighted(bool on)
 {
+    if (on == m_highlighted)
+        return;
     m_highlighted = on;
-    setStyleSheet(on ? QString() : QStringLiteral("background-color: rgb(165, 165, 165)"));
+    QPalette dimmed;
+    if (!on)
+        dimmed.setColor(QPalette::Window, QColor(165, 165, 165));
+    setPalette(dimmed); // highlighted: the grid's own background again
+    update();
 }
 
 void MKPWidget::setHideIfUngrouped(bool hide)
