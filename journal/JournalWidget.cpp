@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QSpacerItem>
 #include <QTableWidget>
+#include <QTimer>
 #include <algorithm>
 
 namespace {
@@ -82,7 +83,8 @@ void JournalWidget::setupUi()
     tableWidget->setColumnCount(7);
     tableWidget->horizontalHeader()->setStretchLastSection(true);
     // The date and the long headers must show whole; the last column takes what is left.
-    tableWidget->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Fitted after new rows while shown, or when shown: fitting at every row walks them all.
+    tableWidget->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     tableWidget->horizontalHeader()->setSortIndicatorShown(false);
     tableWidget->verticalHeader()->setVisible(false);
     const QString degrees = QStringLiteral("\u00b0C");
@@ -116,6 +118,7 @@ void JournalWidget::updateJournalWidget(Event event)
         tableWidget->removeRow(0);
     const int row = tableWidget->rowCount();
     tableWidget->insertRow(row);
+    fitColumnsSoon();
     if (event.kind() != Event::Kind::Alarm)
         return fillCommRow(row, event);
 
@@ -166,8 +169,10 @@ void JournalWidget::on_pb_clear_clicked()
                     QMessageBox::Yes | QMessageBox::No);
     box.setButtonText(QMessageBox::Yes, tr("Да"));
     box.setButtonText(QMessageBox::No, tr("Нет"));
-    if (box.exec() == QMessageBox::Yes)
+    if (box.exec() == QMessageBox::Yes) {
         tableWidget->setRowCount(0);
+        fitColumnsSoon();
+    }
 }
 
 void JournalWidget::on_pb_save_clicked()
@@ -216,4 +221,30 @@ bool JournalWidget::eventFilter(QObject* watched, QEvent* event)
         return true;
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void JournalWidget::fitColumnsSoon()
+{
+    columnsStale = true;
+    if (!isVisible() || fitQueued)
+        return;
+    fitQueued = true;
+    QTimer::singleShot(0, this, [this] {
+        fitQueued = false;
+        fitColumns();
+    });
+}
+
+void JournalWidget::fitColumns()
+{
+    if (!columnsStale)
+        return;
+    columnsStale = false;
+    tableWidget->resizeColumnsToContents();
+}
+
+void JournalWidget::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    fitColumns();
 }

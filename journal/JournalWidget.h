@@ -33,6 +33,7 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -40,6 +41,8 @@ private:
     void copySelection();
     // A communication event: its source, and its words across the value cells.
     void fillCommRow(int row, const Event& event);
+    void fitColumnsSoon();
+    void fitColumns();
 
     Journal* journal;
     QGridLayout* gridLayout = nullptr;
@@ -48,4 +51,6 @@ private:
     QPushButton* pb_clear = nullptr;
     QSpacerItem* horizontalSpacer = nullptr;
     QPushButton* pb_save = nullptr;
+    bool columnsStale = true;
+    bool fitQueued = false;
 };

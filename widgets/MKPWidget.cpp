@@ -129,13 +129,16 @@ void MKPWidget::mouseDoubleClickEvent(QMouseEvent* event)
 
 void MKPWidget::setState(int state)
 {
+    const bool changed = state != m_state;
     m_state = state;
     if (state == StateCode::None) {
         showText(ui->lb_temperature, tr(kTemperaturePlaceholder));
         showText(ui->lb_voltage, tr(kVoltagePlaceholder));
     }
     // Queued, not immediate: a sweep changes up to 128 tiles, and one paint pass takes them all.
-    update();
+    // An unchanged state repaints nothing: the tile and its labels would all be drawn again.
+    if (changed)
+        update();
 }
 
 void MKPWidget::setTemperature(double t)
@@ -168,6 +171,7 @@ void MKPWidget::setBatteryNumber(int n)
 void MKPWidget::setGroup(BatteryGroup* group)
 {
     m_group = group;
+    update(); // grouped or not decides the picture
 }
 
 void MKPWidget::setThresholds(AlarmThresholds* thresholds)
