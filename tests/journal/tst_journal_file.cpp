@@ -195,9 +195,9 @@ void TestJournalFile::gigabyteJournalInAReadOnlyFolder()
     const QByteArray paragraphs = paragraphLines(0, 3000);
     const qint64 hole = (qint64(2) << 30) - kHead.size() - paragraphs.size() - kTail.size();
     QFile file(journal);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(kHead) == kHead.size());
-    QVERIFY(file.resize(kHead.size() + hole) && file.seek(kHead.size() + hole));
-    QVERIFY(file.write(paragraphs + kTail) == paragraphs.size() + kTail.size());
+    QVERIFY(writeFile(journal, kHead) && QFile::resize(journal, kHead.size() + hole) &&
+            file.open(QIODevice::Append) &&
+            file.write(paragraphs + kTail) == paragraphs.size() + kTail.size());
     file.close();
     QVERIFY(writeFile(backup, "old") && QFile::setPermissions(backup, QFileDevice::Permissions(0x6666)) &&
             QFile::setPermissions(journal, QFileDevice::Permissions(0x6666)) &&
@@ -205,7 +205,6 @@ void TestJournalFile::gigabyteJournalInAReadOnlyFolder()
     const QByteArray printed = runChild({dir.path(), "1.02", "5000", "2", "64"});
     QFile::setPermissions(dir.path(), QFileDevice::Permissions(0x7755));
     QCOMPARE(printed, QByteArray("3000 0 2999"));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
     const QByteArray rest = paragraphs + paragraphLines(5000, 1) + kTail + '\n';
     QFile copy(backup);
     QVERIFY(copy.open(QIODevice::ReadOnly) && copy.size() == kHead.size() + hole + rest.size());

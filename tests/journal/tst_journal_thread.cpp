@@ -22,15 +22,9 @@ QString describe(const Event& e)
                 : QString());
 }
 
-Event withLimit(Event e, char quantity, char direction, double value)
-{
-    return e.setLimit(quantity, direction, value), e;
-}
-
 QByteArray fileWith(const QStringList& lines)
 {
-    return JournalFormat::encode("<html>\n<body>\n" + lines.join('\n') + (lines.isEmpty() ? "" : "\n")) +
-           "</body>\n</html>";
+    return JournalFormat::encode(kHead + lines.join('\n') + (lines.isEmpty() ? "" : "\n")) + kTail;
 }
 } // namespace
 
@@ -59,7 +53,9 @@ void TestJournal::paragraph_data()
 {
     QTest::addColumn<Event>("event");
     QTest::addColumn<QString>("html");
-    const auto row = [](const char* name, const Event& e, const QString& text) {
+    const auto row = [](const char* name, Event e, const QString& text, char q = 0, char dir = 0,
+                        double v = 0) {
+        e.setLimit(q, dir, v); // none by default
         QTest::newRow(name) << e << "<p><h>Группа " + text + "</p>";
     };
     row("row 9, 24-hour clock",
@@ -69,14 +65,14 @@ void TestJournal::paragraph_data()
     row("two digits, halves away from zero",
         Event(12, 8, 6, kTime, 30.05, 13.2, 5.56, 1.125, false, true, 1, 1),
         "6 </h>МСД 12 : МКП 09 Конец 14:02:07 05/12/2026 13.20 В (1.13 В) 30.1 С (5.6 С) Подтверждено");
-    row("voltage limit",
-        withLimit(Event(3, 4, 2, kTime, 24.8, 14.61, 1.3, -0.35, true, false, 1, 2), 'U', '>', 14.4),
+    row("voltage limit", Event(3, 4, 2, kTime, 24.8, 14.61, 1.3, -0.35, true, false, 1, 2),
         "2 </h>МСД 03 : МКП 05 Начало 14:02:07 05/12/2026 14.61 В (-0.35 В) 24.8 С (1.3 С) Не подтверждено "
-        "предел U>14.40 В");
-    row("temperature limit",
-        withLimit(Event(3, 4, 2, kTime, -12, 12.6, 0.2, 0, false, true, 3, 1), 'T', '<', -10),
+        "предел U>14.40 В",
+        'U', '>', 14.4);
+    row("temperature limit", Event(3, 4, 2, kTime, -12, 12.6, 0.2, 0, false, true, 3, 1),
         "2 </h>МСД 03 : МКП 05 Конец 14:02:07 05/12/2026 12.60 В (0.00 В) -12.0 С (0.2 С) Подтверждено "
-        "предел T<-10.0 С");
+        "предел T<-10.0 С",
+        'T', '<', -10);
     // Communication: a module (native) or a group's device (Modbus); read back as written.
     const auto comm = [](const char* name, Event::Kind kind, int msd, int group, int address, bool confirmed,
                          const QString& text) {
@@ -180,12 +176,11 @@ void TestJournal::readingWhileTheJournalWrites()
 {
     QTemporaryDir dir;
     RunningJournal j(dir.path());
-    AlarmThresholds thresholds;
     BatteryGroup group(3);
     std::vector<std::unique_ptr<Battery>> batteries;
     for (int i = 0; i < 4; ++i) {
         batteries.push_back(std::make_unique<Battery>(16 + i, 2, i));
-        batteries.back()->setThresholds(&thresholds);
+        batteries.back()->setThresholds(&j.thresholds);
         group.addBattery(batteries.back().get());
     }
     bool ordered = true;
