@@ -176,12 +176,11 @@ void TestHistoryStore::damagedFileSetAside()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("history.sqlite");
+    const QByteArray before(65536, '\x9c');
     QFile file(path), wal(path + "-wal");
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(65536, '\x9c')) &&
-            wal.open(QIODevice::WriteOnly) && wal.write(QByteArray(8192, '\x5a')));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before) && wal.open(QIODevice::WriteOnly) &&
+            wal.write(QByteArray(8192, '\x5a')));
     file.close();
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray before = file.readAll();
     HistoryQuery query(path);
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     HistoryRecorder recorder(path);
