@@ -218,8 +218,7 @@ private slots:
     {
         QFETCH(QList<int>, used);
         QFETCH(QString, end);
-        const QByteArray initial = settingsWith("<group_id msd=\"12\" mkp=\"4\">5</group_id>"); // battery 100
-        PageRig rig(initial);
+        PageRig rig(settingsWith("<group_id msd=\"12\" mkp=\"4\">5</group_id>")); // battery 100 in group 5
         for (int g = 1; g <= 6; ++g) {
             GroupsSettingsWindow::setGroupModbusAddress(g, 10 + g);
             GroupsSettingsWindow::setGroupFirstSensor(g, 20 + g);
