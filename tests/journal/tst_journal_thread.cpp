@@ -22,15 +22,9 @@ QString describe(const Event& e)
                 : QString());
 }
 
-Event withLimit(Event e, char quantity, char direction, double value)
-{
-    return e.setLimit(quantity, direction, value), e;
-}
-
 QByteArray fileWith(const QStringList& lines)
 {
-    return JournalFormat::encode("<html>\n<body>\n" + lines.join('\n') + (lines.isEmpty() ? "" : "\n")) +
-           "</body>\n</html>";
+    return JournalFormat::encode(kHead + lines.join('\n') + (lines.isEmpty() ? "" : "\n")) + kTail;
 }
 } // namespace
 
@@ -52,14 +46,15 @@ private slots:
     void readBack_data();
     void readBack();
     void readingWhileTheJournalWrites();
-    void keepsTheNewestAndWritesAllAtTheEnd();
 };
 
 void TestJournal::paragraph_data()
 {
     QTest::addColumn<Event>("event");
     QTest::addColumn<QString>("html");
-    const auto row = [](const char* name, const Event& e, const QString& text) {
+    const auto row = [](const char* name, Event e, const QString& text, char q = 0, char dir = 0,
+                        double v = 0) {
+        e.setLimit(q, dir, v); // none by default
         QTest::newRow(name) << e << "<p><h>Группа " + text + "</p>";
     };
     row("row 9, 24-hour clock",
@@ -69,14 +64,14 @@ void TestJournal::paragraph_data()
     row("two digits, halves away from zero",
         Event(12, 8, 6, kTime, 30.05, 13.2, 5.56, 1.125, false, true, 1, 1),
         "6 </h>МСД 12 : МКП 09 Конец 14:02:07 05/12/2026 13.20 В (1.13 В) 30.1 С (5.6 С) Подтверждено");
-    row("voltage limit",
-        withLimit(Event(3, 4, 2, kTime, 24.8, 14.61, 1.3, -0.35, true, false, 1, 2), 'U', '>', 14.4),
+    row("voltage limit", Event(3, 4, 2, kTime, 24.8, 14.61, 1.3, -0.35, true, false, 1, 2),
         "2 </h>МСД 03 : МКП 05 Начало 14:02:07 05/12/2026 14.61 В (-0.35 В) 24.8 С (1.3 С) Не подтверждено "
-        "предел U>14.40 В");
-    row("temperature limit",
-        withLimit(Event(3, 4, 2, kTime, -12, 12.6, 0.2, 0, false, true, 3, 1), 'T', '<', -10),
+        "предел U>14.40 В",
+        'U', '>', 14.4);
+    row("temperature limit", Event(3, 4, 2, kTime, -12, 12.6, 0.2, 0, false, true, 3, 1),
         "2 </h>МСД 03 : МКП 05 Конец 14:02:07 05/12/2026 12.60 В (0.00 В) -12.0 С (0.2 С) Подтверждено "
-        "предел T<-10.0 С");
+        "предел T<-10.0 С",
+        'T', '<', -10);
     // Communication: a module (native) or a group's device (Modbus); read back as written.
     const auto comm = [](const char* name, Event::Kind kind, int msd, int group, int address, bool confirmed,
                          const QString& text) {
@@ -176,21 +171,21 @@ void TestJournal::readBack()
     QVERIFY2(describe(e).contains(last), qPrintable(describe(e)));
 }
 
+// Events hold the readings of when they were handed over, kept and written in order.
 void TestJournal::readingWhileTheJournalWrites()
 {
     QTemporaryDir dir;
-    RunningJournal j(dir.path());
-    AlarmThresholds thresholds;
+    auto j = std::make_unique<RunningJournal>(dir.path());
     BatteryGroup group(3);
     std::vector<std::unique_ptr<Battery>> batteries;
     for (int i = 0; i < 4; ++i) {
         batteries.push_back(std::make_unique<Battery>(16 + i, 2, i));
-        batteries.back()->setThresholds(&thresholds);
+        batteries.back()->setThresholds(&j->thresholds);
         group.addBattery(batteries.back().get());
     }
     bool ordered = true;
     const auto check = [&] {
-        const QList<int> kept = numbersIn(j.journal->recentEvents(1024));
+        const QList<int> kept = numbersIn(j->journal->recentEvents(1024));
         ordered = ordered && (kept.isEmpty() || kept == range(kept.first(), kept.size()));
     };
     QList<double> deviations;
@@ -198,35 +193,27 @@ void TestJournal::readingWhileTheJournalWrites()
         Battery* battery = batteries[size_t(i % 4)].get();
         battery->setVoltage(10.0 + i / 100.0);
         deviations << battery->voltage() - group.meanVoltage();
-        j.journal->addEvent(battery, i % 2 == 0, i % 5 == 0);
+        j->journal->addEvent(battery, i % 2 == 0, i % 5 == 0);
         battery->setVoltage(99.0); // the next reading, already there when the journal writes
         if (i % 25 == 0)
             check();
     }
-    QVERIFY(QTest::qWaitFor([&] { return check(), j.shown.size() == 2000; }, 20000));
+    QVERIFY(QTest::qWaitFor([&] { return check(), j->shown.size() == 2000; }, 20000));
     QVERIFY(ordered);
-    QCOMPARE(numbersIn(j.shown) + numbersIn(j.journal->filePath()), range(1000, 2000) + range(1000, 2000));
+    QCOMPARE(numbersIn(j->shown) + numbersIn(j->journal->filePath()), range(1000, 2000) + range(1000, 2000));
     for (int i = 0; i < 2000; ++i) {
-        const Event& e = j.shown[i];
+        const Event& e = j->shown[i];
         QCOMPARE(e.voltDeviation(), deviations[i]);
         QCOMPARE(QList<int>({e.msdIndex(), e.mkpIndex(), e.groupNumber()}), QList<int>({2, i % 4, 3}));
         QVERIFY(e.isStarted() == (i % 2 == 0) && e.isConfirmed() == (i % 5 == 0));
     }
-}
-
-void TestJournal::keepsTheNewestAndWritesAllAtTheEnd()
-{
-    QTemporaryDir dir;
-    {
-        RunningJournal j(dir.path(), 100.0);
-        const int count = Journal::eventsKept + 100;
-        QVERIFY(j.add(numberedEvents(0, count), false));
-        QCOMPARE(numbersIn(j.journal->recentEvents(1 << 30)), range(100, Journal::eventsKept));
-        QCOMPARE(numbersIn(j.journal->filePath()), QList<int>());
-        for (const Event& e : numberedEvents(count, 200)) // never waited for: the journal's end writes them
-            j.journal->enqueue(e);
-    }
-    QCOMPARE(numbersIn(dir.filePath("journal.html")), range(Journal::eventsKept + 100, 200));
+    // Events only shown are kept, not written; the memory holds the newest eventsKept.
+    QVERIFY(j->add(numberedEvents(5000, Journal::eventsKept), false));
+    QCOMPARE(numbersIn(j->journal->recentEvents(1 << 30)), range(5000, Journal::eventsKept));
+    for (const Event& e : numberedEvents(20000, 200)) // never waited for: the journal's end writes them
+        j->journal->enqueue(e);
+    j.reset();
+    QCOMPARE(numbersIn(dir.filePath("journal.html")), range(1000, 2000) + range(20000, 200));
 }
 QTEST_MAIN(TestJournal)
 #include "tst_journal_thread.moc"
