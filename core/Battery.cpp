@@ -28,38 +28,33 @@ int withLimits(int deviationState, const AbsoluteLimits& limits, AbsoluteLimits:
 
 Battery::Battery(int id, int msdIndex, int mkpIndex) : m_id(id), m_msdIndex(msdIndex), m_mkpIndex(mkpIndex) {}
 
+void Battery::show(BatteryView::Change change) const
+{
+    if (m_widget)
+        m_widget->showBattery(this, change);
+}
+
 void Battery::setTemperature(double t)
 {
     m_temperature = t;
-    if (m_widget)
-        m_widget->setTemperature(t);
+    show(BatteryView::Change::Temperature);
 }
 
 void Battery::setVoltage(double u)
 {
     m_voltage = u;
-    if (m_widget)
-        m_widget->setVoltage(u);
+    show(BatteryView::Change::Voltage);
 }
 
 void Battery::setWidget(BatteryView* widget)
 {
     m_widget = widget;
-    if (!m_widget)
-        return;
-    m_widget->setMsdNumber(m_msdIndex);
-    m_widget->setMkpNumber(m_mkpIndex);
-    m_widget->setGroup(m_group);
-    m_widget->setTemperature(m_temperature);
-    m_widget->setVoltage(m_voltage);
-    m_widget->setState(m_state);
+    show(BatteryView::Change::All);
 }
 
 void Battery::setThresholds(AlarmThresholds* thresholds)
 {
     m_thresholds = thresholds;
-    if (m_widget)
-        m_widget->setThresholds(thresholds);
 }
 
 int Battery::groupNumber() const
@@ -70,15 +65,13 @@ int Battery::groupNumber() const
 void Battery::setGroup(BatteryGroup* group)
 {
     m_group = group;
-    if (m_widget)
-        m_widget->setGroup(group);
+    show(BatteryView::Change::Group);
 }
 
 void Battery::setState(int state)
 {
     m_state = state;
-    if (m_widget)
-        m_widget->setState(state);
+    show(BatteryView::Change::State);
 }
 
 int Battery::voltState() const
@@ -139,8 +132,7 @@ void Battery::updateState()
 void Battery::setConfirmed(bool confirmed)
 {
     m_confirmed = confirmed;
-    if (m_widget)
-        m_widget->setConfirmed(confirmed);
+    show(BatteryView::Change::Confirmed);
 }
 
 void Battery::setNoData(bool noData)

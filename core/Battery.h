@@ -57,6 +57,8 @@ public:
     void reset();
 
 private:
+    void show(BatteryView::Change change) const;
+
     int m_id;
     int m_msdIndex;
     int m_mkpIndex;

@@ -2,6 +2,7 @@
 
 #include "config/ProgramMode.h"
 #include "config/Settings.h"
+#include "core/Battery.h"
 #include "core/BatteryGroup.h"
 #include "core/DecimalComma.h"
 #include "core/StateCode.h"
@@ -81,18 +82,8 @@ MKPWidget::MKPWidget(QWidget* parent) : QWidget(parent), ui(new Ui)
     }
     ui->lb_mb->setPalette(palette);
 
-    m_thresholds = nullptr;
-    setTemperature(0.0);
-    setVoltage(0.0);
-    m_mkpNumber = 0;
-    m_msdNumber = 0;
-    m_group = nullptr;
-    updateToolTip();
+    showBattery(nullptr, Change::All);
     setFixedSize(80, 65);
-    m_highlighted = true;
-    setState(StateCode::None);
-    m_hideIfUngrouped = false;
-    m_confirmed = false;
     followMode();
     if (s_redAnimation)
         connect(s_redAnimation, &QMovie::frameChanged, this, &MKPWidget::animationFrameChanged);
@@ -127,56 +118,29 @@ void MKPWidget::mouseDoubleClickEvent(QMouseEvent* event)
     emit historyRequested();
 }
 
-void MKPWidget::setState(int state)
+void MKPWidget::showBattery(const Battery* battery, Change change)
 {
-    const bool changed = state != m_state;
-    m_state = state;
-    if (state == StateCode::None) {
+    m_battery = battery;
+    // Without data the numbers give way to dashes; a new battery shows what it holds.
+    const bool none = !battery || battery->state() == StateCode::None;
+    const bool whole = change == Change::All || change == Change::State;
+    if (change == Change::Temperature || (change == Change::All && !none))
+        showText(ui->lb_temperature, decimalComma("%3.1f", battery->temperature()) + tr(" °C"));
+    else if (whole && none)
         showText(ui->lb_temperature, tr(kTemperaturePlaceholder));
+    if (change == Change::Voltage || (change == Change::All && !none))
+        showText(ui->lb_voltage, decimalComma("%4.2f", battery->voltage()) + tr(" B"));
+    else if (whole && none)
         showText(ui->lb_voltage, tr(kVoltagePlaceholder));
-    }
     // Queued, not immediate: a sweep changes up to 128 tiles, and one paint pass takes them all.
-    // An unchanged state repaints nothing: the tile and its labels would all be drawn again.
-    if (changed)
+    // A picture that stays repaints nothing: the tile and its labels would all be drawn again.
+    if (currentPicture() != m_shownPicture)
         update();
-}
-
-void MKPWidget::setTemperature(double t)
-{
-    m_temperature = t;
-    showText(ui->lb_temperature, decimalComma("%3.1f", t) + tr(" °C"));
-}
-
-void MKPWidget::setVoltage(double u)
-{
-    m_voltage = u;
-    showText(ui->lb_voltage, decimalComma("%4.2f", u) + tr(" B"));
-}
-
-void MKPWidget::setMsdNumber(int n)
-{
-    m_msdNumber = n;
-}
-
-void MKPWidget::setMkpNumber(int n)
-{
-    m_mkpNumber = n;
 }
 
 void MKPWidget::setBatteryNumber(int n)
 {
     m_batteryNumber = n;
-}
-
-void MKPWidget::setGroup(BatteryGroup* group)
-{
-    m_group = group;
-    update(); // grouped or not decides the picture
-}
-
-void MKPWidget::setThresholds(AlarmThresholds* thresholds)
-{
-    m_thresholds = thresholds;
 }
 
 void MKPWidget::setHighlighted(bool on)
@@ -194,12 +158,6 @@ void MKPWidget::setHighlighted(bool on)
 void MKPWidget::setHideIfUngrouped(bool hide)
 {
     m_hideIfUngrouped = hide;
-    update();
-}
-
-void MKPWidget::setConfirmed(bool confirmed)
-{
-    m_confirmed = confirmed;
     update();
 }
 
@@ -222,30 +180,31 @@ bool MKPWidget::event(QEvent* event)
 
 void MKPWidget::updateToolTip()
 {
-    if (!m_thresholds)
+    if (!m_battery || !m_battery->thresholds())
         return;
+    const BatteryGroup* group = m_battery->group();
     const QString groupLine =
-        m_group ? QStringLiteral("Группа: ") + QString::number(m_group->number()) : tr("Группа: Нет группы");
-    const QString msdLine = QStringLiteral("МСД:МКП - %1:%2").arg(m_msdNumber).arg(m_mkpNumber);
+        group ? QStringLiteral("Группа: ") + QString::number(group->number()) : tr("Группа: Нет группы");
+    const QString msdLine =
+        QStringLiteral("МСД:МКП - %1:%2").arg(m_battery->msdIndex()).arg(m_battery->mkpIndex());
     QString voltLine = QStringLiteral("Напр. откл.: ");
     QString tempLine = QStringLiteral("Темп. откл.: ");
-    if (m_state == StateCode::None || !m_group || m_group->number() == 0) {
+    if (m_battery->state() == StateCode::None || isUngrouped()) {
         voltLine += QLatin1String(kVoltagePlaceholder);
         tempLine += QString::fromUtf8(kTemperaturePlaceholder);
     } else {
-        const double meanT = m_group->meanTemperature();
-        const double meanU = m_group->meanVoltage();
-        voltLine += decimalComma("%4.2f", m_voltage - meanU) + QStringLiteral(" B");
-        tempLine += decimalComma("%3.1f", m_temperature - meanT) + QStringLiteral(" °C");
+        voltLine += decimalComma("%4.2f", m_battery->voltage() - group->meanVoltage()) + QStringLiteral(" B");
+        tempLine += decimalComma("%3.1f", m_battery->temperature() - group->meanTemperature()) +
+                    QStringLiteral(" °C");
     }
 
     if (!modbusMode) {
         setToolTip(QStringList{groupLine, msdLine, voltLine, tempLine}.join(QLatin1Char('\n')));
         return;
     }
-    if (!m_group)
+    if (!group)
         return;
-    const int number = m_group->number();
+    const int number = group->number();
     if (number == 0) {
         setToolTip(QStringLiteral("Без группы\n-\n") + voltLine + QLatin1Char('\n') + tempLine);
     } else if (number < 1 || number > 6) {
@@ -270,7 +229,7 @@ void MKPWidget::followMode()
 
 bool MKPWidget::isUngrouped() const
 {
-    return !m_group || m_group->number() == 0;
+    return !m_battery || !m_battery->group() || m_battery->group()->number() == 0;
 }
 
 MKPWidget::Picture MKPWidget::currentPicture() const
@@ -278,19 +237,20 @@ MKPWidget::Picture MKPWidget::currentPicture() const
     if (isUngrouped()) {
         if (m_hideIfUngrouped)
             return Picture::None;
-        return m_state != StateCode::None ? Picture::Green : Picture::Grey;
+        return m_battery && m_battery->state() != StateCode::None ? Picture::Green : Picture::Grey;
     }
     if (m_commLost)
         return m_commLossConfirmed ? Picture::NoLink : Picture::NoLinkAnimation;
-    switch (m_state) {
+    const bool confirmed = m_battery->isConfirmed();
+    switch (m_battery->state()) {
     case StateCode::None:
         return Picture::Grey;
     case StateCode::Normal:
         return Picture::Green;
     case StateCode::Warning:
-        return m_confirmed ? Picture::Yellow : Picture::YellowAnimation;
+        return confirmed ? Picture::Yellow : Picture::YellowAnimation;
     case StateCode::Emergency:
-        return m_confirmed ? Picture::Red : Picture::RedAnimation;
+        return confirmed ? Picture::Red : Picture::RedAnimation;
     default:
         return Picture::None;
     }
@@ -333,6 +293,7 @@ void MKPWidget::paintEvent(QPaintEvent* event)
     option.initFrom(this);
     QPainter painter(this);
     painter.setClipRect(event->rect(), Qt::ReplaceClip);
+    m_shownPicture = currentPicture();
 
     if (isUngrouped() && m_hideIfUngrouped) {
         ui->lb_temperature->hide();
@@ -345,7 +306,7 @@ void MKPWidget::paintEvent(QPaintEvent* event)
         if (!m_highlighted)
             painter.setOpacity(0.4);
         const QPoint at(5, 0);
-        switch (currentPicture()) {
+        switch (m_shownPicture) {
         case Picture::Grey:
             painter.drawImage(at, s_grey);
             break;

@@ -33,17 +33,10 @@ public:
     static QMovie* redAnimation() { return s_redAnimation; }
     static QMovie* yellowAnimation() { return s_yellowAnimation; }
 
-    void setState(int state) override;
-    void setTemperature(double t) override;
-    void setVoltage(double u) override;
-    void setMsdNumber(int n) override;
-    void setMkpNumber(int n) override;
+    void showBattery(const Battery* battery, Change change) override;
     void setBatteryNumber(int n) override;
-    void setGroup(BatteryGroup* group) override;
-    void setThresholds(AlarmThresholds* thresholds) override;
     void setHighlighted(bool on) override;
     void setHideIfUngrouped(bool hide) override;
-    void setConfirmed(bool confirmed) override;
     // Pulses until `confirmed`.
     void setCommLoss(bool lost, bool confirmed) override;
     bool isCommLost() const { return m_commLost; }
@@ -53,7 +46,6 @@ public:
     // Shows the address label exactly in Modbus mode.
     void followMode() override;
 
-    int state() const { return m_state; }
     bool isHighlighted() const { return m_highlighted; }
     int batteryNumber() const { return m_batteryNumber; }
     QLabel* addressLabel() const { return ui->lb_mb; }
@@ -92,18 +84,12 @@ private:
     void paintNoLink(QPainter& painter, const QPoint& at);
 
     Ui* ui;
-    int m_state = 0;
-    AlarmThresholds* m_thresholds = nullptr;
     bool m_highlighted = true;
-    double m_temperature = 0.0;
-    double m_voltage = 0.0;
-    int m_msdNumber = 0;
-    int m_mkpNumber = 0;
     int m_batteryNumber = 0;
-    BatteryGroup* m_group = nullptr;
     const Settings* m_settings = nullptr;
+    const Battery* m_battery = nullptr; // the battery shown; its values and state are read from it
+    Picture m_shownPicture = Picture::None;
     bool m_hideIfUngrouped = false;
-    bool m_confirmed = false;
     bool m_commLost = false;
     bool m_commLossConfirmed = false;
 

@@ -83,10 +83,12 @@ private slots:
         ModeGuard mode;
         modbusMode = true;
         BatteryGroup g(group);
+        Battery battery(7, 0, 7);
         MKPWidget tile;
-        tile.setGroup(group < 0 ? nullptr : &g);
-        tile.setState(state);
-        tile.setConfirmed(confirmed);
+        battery.setWidget(&tile);
+        battery.setGroup(group < 0 ? nullptr : &g);
+        battery.setState(state);
+        battery.setConfirmed(confirmed);
         tile.setHideIfUngrouped(hideUngrouped);
         tile.setCommLoss(lost, confirmed);
         QCOMPARE(int(tile.currentPicture()), picture);

@@ -2,6 +2,7 @@
 //   orvik-tile-states <out.png>
 #include "config/ProgramMode.h"
 #include "core/AlarmThresholds.h"
+#include "core/Battery.h"
 #include "core/BatteryGroup.h"
 #include "widgets/MKPWidget.h"
 
@@ -47,11 +48,13 @@ int main(int argc, char* argv[])
     painter.setFont(small);
     for (int i = 0; i < n; ++i) {
         MKPWidget tile;
-        tile.setGroup(cases[i].grouped ? &group : &none);
-        tile.setVoltage(12.0 + i * 0.17);
-        tile.setTemperature(24.0 + i * 0.6);
-        tile.setState(cases[i].state);
-        tile.setConfirmed(cases[i].confirmed);
+        Battery battery(i, 0, i % 8);
+        battery.setWidget(&tile);
+        battery.setGroup(cases[i].grouped ? &group : &none);
+        battery.setVoltage(12.0 + i * 0.17);
+        battery.setTemperature(24.0 + i * 0.6);
+        battery.setState(cases[i].state);
+        battery.setConfirmed(cases[i].confirmed);
         tile.setHighlighted(cases[i].highlighted);
         painter.drawPixmap(i * 110 + 15, 5, tile.grab());
         painter.drawText(QRect(i * 110, 72, 110, 26), Qt::AlignCenter | Qt::TextWordWrap,
