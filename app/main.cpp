@@ -1,5 +1,6 @@
 #include "app/InstanceLock.h"
 #include "app/MainWindow.h"
+#include "app/QtTranslation.h"
 #include "app/QuitOnSignals.h"
 
 #include <QApplication>
@@ -63,6 +64,10 @@ int main(int argc, char* argv[])
     }
 
     QApplication app(argc, argv);
+    if (!installQtTranslation(app))
+        std::fprintf(
+            stderr,
+            "orvik-monitor: Qt's Russian texts (qtbase_ru.qm) not found, its dialogs stay in English\n");
     QCommandLineParser parser;
     describeOptions(parser);
     parser.process(app);

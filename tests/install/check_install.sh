@@ -36,4 +36,8 @@ contents=$(dpkg-deb -c "$deb")
 for f in ./usr/bin/orvik-monitor ./usr/lib/orvik-monitor/orvik-monitor ./usr/lib/orvik-monitor/ORVIK-Monitor_manual.pdf; do
   grep -q " $f\$" <<<"$contents" || { echo "not in the package: $f"; exit 1; }
 done
+depends=$(dpkg-deb -f "$deb" Depends)
+for d in libqt5sql5-sqlite qttranslations5-l10n libqt5multimedia5-plugins; do
+  grep -qw "$d" <<<"$depends" || { echo "the package does not depend on $d: $depends"; exit 1; }
+done
 echo "install and package: ok"
