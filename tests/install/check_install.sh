@@ -15,9 +15,12 @@ for f in bin/orvik-monitor lib/orvik-monitor/orvik-monitor lib/orvik-monitor/ORV
 done
 grep -q '^Exec=orvik-monitor$' "$work/prefix/share/applications/orvik-monitor.desktop"
 
-# The launcher runs the program in the user's own folder, which it fills.
+# The launcher runs the program in the user's own folder, which it fills; asked only for its
+# version, it touches nothing.
 export HOME=$work/home XDG_DATA_HOME= QT_QPA_PLATFORM=offscreen
 mkdir -p "$HOME"
+"$work/prefix/bin/orvik-monitor" --version | grep -q '^orvik-monitor ' || { echo "no version"; exit 1; }
+[ ! -e "$HOME/.local" ] || { echo "--version made the user's folder"; exit 1; }
 set +e
 timeout 4 "$work/prefix/bin/orvik-monitor"
 rc=$?
@@ -28,6 +31,17 @@ for f in warning.wav crash.wav ORVIK-Monitor_manual.pdf journal.html; do
   [ -e "$data/$f" ] || { echo "not in the user's folder: $f"; exit 1; }
 done
 [ ! -e "$data/settings.xml" ] || { echo "a start wrote settings.xml"; exit 1; }
+
+# After an upgrade: the manual and a default sound follow the installed copies, a sound the
+# user replaced stays.
+lib=$work/prefix/lib/orvik-monitor
+echo old >"$data/ORVIK-Monitor_manual.pdf"
+echo mine >"$data/warning.wav"
+cp "$lib/warning.wav" "$lib/crash.wav"
+timeout 2 "$work/prefix/bin/orvik-monitor" || true
+cmp -s "$data/ORVIK-Monitor_manual.pdf" "$lib/ORVIK-Monitor_manual.pdf" || { echo "old manual kept"; exit 1; }
+cmp -s "$data/crash.wav" "$lib/crash.wav" || { echo "the default sound was not updated"; exit 1; }
+[ "$(cat "$data/warning.wav")" = mine ] || { echo "the user's own sound was overwritten"; exit 1; }
 
 # The package holds the same files under /usr.
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/pkg" >/dev/null)
