@@ -116,7 +116,7 @@ void TestSerialPorts::commandLine_data()
     // Help and version are answered without any display at all.
     QTest::newRow("help among ports") << "--port /tmp/x -h" << 0 << "--port <path>";
     QTest::newRow("version") << "--version" << 0 << "orvik-monitor " ORVIK_VERSION;
-    QTest::newRow("unknown option") << "--bogus" << 1 << "Unknown option 'bogus'";
+    QTest::newRow("unknown option") << "--bogus" << 1 << "Неизвестный параметр «bogus»";
 }
 
 void TestSerialPorts::commandLine()
