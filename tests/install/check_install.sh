@@ -13,7 +13,10 @@ for f in bin/orvik-monitor lib/orvik-monitor/orvik-monitor lib/orvik-monitor/ORV
          share/applications/orvik-monitor.desktop share/icons/hicolor/256x256/apps/orvik-monitor.png; do
   [ -e "$work/prefix/$f" ] || { echo "not installed: $f"; exit 1; }
 done
-grep -q '^Exec=orvik-monitor$' "$work/prefix/share/applications/orvik-monitor.desktop"
+desktop=$work/prefix/share/applications/orvik-monitor.desktop
+grep -q '^Exec=orvik-monitor$' "$desktop"
+# Hints count: a menu files an entry by its categories.
+[ -z "$(desktop-file-validate "$desktop")" ] || { desktop-file-validate "$desktop"; exit 1; }
 
 # The launcher runs the program in the user's own folder, which it fills; asked only for its
 # version, it touches nothing.
