@@ -17,6 +17,7 @@
 #include "widgets/MKPWidget.h"
 #include "widgets/ResizableScrollArea.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
@@ -35,6 +36,7 @@
 MainWindow* MainWindow::instance = nullptr;
 QStringList MainWindow::extraComPorts;
 QString MainWindow::serialPortTableRoot = QStringLiteral("/sys/class/tty");
+QString MainWindow::serialByIdRoot = QStringLiteral("/dev/serial/by-id");
 QLabel* MainWindow::rowLabels[16] = {};
 QLabel* MainWindow::columnLabels[8] = {};
 
@@ -218,20 +220,28 @@ QString MainWindow::currentComPortText()
 
 void MainWindow::buildComPortList()
 {
-    QStringList names = listSerialPorts(serialPortTableRoot, probeSerialType);
-    QStringList paths;
-    for (const QString& name : qAsConst(names))
+    // Each port is followed by its stable names, which a saved setting keeps across re-plugging.
+    QStringList names, paths;
+    const auto add = [&](const QString& name) {
+        if (name.isEmpty() || paths.contains(ComPort::pathFor(name)))
+            return;
+        names.append(name);
         paths.append(ComPort::pathFor(name));
-    for (const QString& extra : qAsConst(extraComPorts)) {
-        if (extra.isEmpty() || paths.contains(ComPort::pathFor(extra)))
-            continue;
-        names.append(extra);
-        paths.append(ComPort::pathFor(extra));
+    };
+    for (const QString& name : listSerialPorts(serialPortTableRoot, probeSerialType)) {
+        add(name);
+        for (const QString& link : stableSerialNames(name, serialByIdRoot))
+            add(link);
     }
+    for (const QString& extra : qAsConst(extraComPorts))
+        add(extra);
     for (const QString& name : qAsConst(names)) {
         comPorts.push_back(std::make_unique<ComPort>(name, 19200));
         ui->cmb_com->addItem(name);
+        ui->cmb_com->setItemData(ui->cmb_com->count() - 1, ComPort::pathFor(name), Qt::ToolTipRole);
     }
+    // The list opens wide enough for the long stable names.
+    ui->cmb_com->view()->setMinimumWidth(ui->cmb_com->view()->sizeHintForColumn(0) + 24);
 }
 
 void MainWindow::fitToScreen()

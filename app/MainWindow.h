@@ -61,6 +61,8 @@ public:
     static QStringList extraComPorts;
     // Where the system's table of serial ports is read.
     static QString serialPortTableRoot;
+    // Where udev keeps the ports' stable names.
+    static QString serialByIdRoot;
 
     MainWindowForm* form() const { return ui; }
     const QList<QList<Battery*>>& rows() const { return batteryRows; }

@@ -108,6 +108,19 @@ QStringList listSerialPorts(const QString& ttyClassRoot, const SerialTypeProbe& 
     return names;
 }
 
+QStringList stableSerialNames(const QString& name, const QString& byIdFolder)
+{
+    QStringList links;
+    const QDir folder(byIdFolder);
+    for (const QFileInfo& link :
+         folder.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name)) {
+        // udev writes ../../ttyUSB0; the target need not be reachable from here to be named.
+        if (link.isSymLink() && QFileInfo(link.symLinkTarget()).fileName() == name)
+            links.append(link.absoluteFilePath());
+    }
+    return links;
+}
+
 QStringList listSerialPorts()
 {
     return listSerialPorts(kTtyClassRoot, probeSerialType);

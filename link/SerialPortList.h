@@ -16,6 +16,12 @@ using SerialTypeProbe = std::function<int(const QString& name)>;
 QStringList listSerialPorts();
 QStringList listSerialPorts(const QString& ttyClassRoot, const SerialTypeProbe& probe);
 
+// The stable names udev gives the port /dev/<name> in byIdFolder (/dev/serial/by-id): full
+// paths of the links whose target is that port, sorted. They name the adapter (maker, serial
+// number), so they survive a reboot or re-plugging that renumbers ttyUSB*.
+QStringList stableSerialNames(const QString& name,
+                              const QString& byIdFolder = QStringLiteral("/dev/serial/by-id"));
+
 // The type the kernel reports for /dev/<name>, or -1.
 int probeSerialType(const QString& name);
 // Natural order of port names: digit runs compare as numbers.

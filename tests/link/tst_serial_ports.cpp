@@ -36,6 +36,7 @@ class TestSerialPorts : public QObject
 private slots:
     void table_data();
     void table();
+    void selector_data();
     void selector();
     void commandLine_data();
     void commandLine();
@@ -86,26 +87,70 @@ void TestSerialPorts::table()
                  qPrintable(name));
 }
 
+void TestSerialPorts::selector_data()
+{
+    // Ports in the table; stable names as link>target in a fake by-id folder (@ stands for it);
+    // --port paths; the stored port; the items, the selected one marked *.
+    QTest::addColumn<QString>("ports");
+    QTest::addColumn<QString>("links");
+    QTest::addColumn<QString>("extras");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("items");
+    // The extra ports after the system's, in the order given, each once.
+    QTest::newRow("extra ports") << "ttyUSB0"
+                                 << ""
+                                 << "/dev/ttyUSB0 /tmp/a /dev/pts/3 /tmp/a ttyS7"
+                                 << "/dev/pts/3"
+                                 << "ttyUSB0 /tmp/a */dev/pts/3 ttyS7";
+    // Each adapter's stable names follow it; a link to no listed port is left out.
+    QTest::newRow("stable names")
+        << "ttyUSB0 ttyUSB1"
+        << "usb-B_1-port0>ttyUSB1 usb-A_7-port0>ttyUSB0 usb-A_7-if01>ttyUSB0 gone>ttyUSB5"
+        << "@/usb-A_7-port0"
+        << "@/usb-B_1-port0"
+        << "ttyUSB0 @/usb-A_7-if01 @/usb-A_7-port0 ttyUSB1 *@/usb-B_1-port0";
+    QTest::newRow("stored name unplugged") << "ttyUSB0"
+                                           << ""
+                                           << ""
+                                           << "@/usb-B_1-port0"
+                                           << "*ttyUSB0";
+}
+
 void TestSerialPorts::selector()
 {
-    // The extra ports after the system's, in the order given, each once; the stored one selected.
+    QFETCH(QString, ports);
+    QFETCH(QString, links);
+    QFETCH(QString, extras);
+    QFETCH(QString, stored);
+    QFETCH(QString, items);
     FakeTtyTable table;
-    QVERIFY(table.add("ttyUSB0", "cdc_acm"));
+    for (const QString& port : ports.split(' ', Qt::SkipEmptyParts))
+        QVERIFY(table.add(port, "cdc_acm"));
+    const QString byId = table.dir.filePath("serial/by-id");
+    QVERIFY(QDir().mkpath(byId));
+    for (const QString& link : links.split(' ', Qt::SkipEmptyParts))
+        QVERIFY(QFile::link("../../" + link.section('>', 1), byId + '/' + link.section('>', 0, 0)));
     MainWindow::serialPortTableRoot = table.root();
-    MainWindow::extraComPorts = QStringList{"/dev/ttyUSB0", "/tmp/a", "/dev/pts/3", "/tmp/a", "ttyS7"};
-    WindowInFolder w(settingsWith("<com_port>/dev/pts/3</com_port>\n"));
+    MainWindow::serialByIdRoot = byId;
+    MainWindow::extraComPorts = QString(extras).replace('@', byId).split(' ', Qt::SkipEmptyParts);
+    WindowInFolder w(
+        settingsWith(("<com_port>" + QString(stored).replace('@', byId) + "</com_port>\n").toUtf8()));
     MainWindow::extraComPorts.clear();
     MainWindow::serialPortTableRoot = "/sys/class/tty";
-    const QStringList items{"ttyUSB0", "/tmp/a", "/dev/pts/3", "ttyS7"};
+    MainWindow::serialByIdRoot = "/dev/serial/by-id";
+    const QStringList expected = QString(items).replace('@', byId).split(' ');
     const QComboBox* box = w.window->form()->cmb_com;
-    QCOMPARE(box->count(), items.size());
-    QCOMPARE(int(w.window->comPortList().size()), items.size());
-    for (int i = 0; i < items.size(); ++i) {
-        QCOMPARE(box->itemText(i), items[i]);
+    QCOMPARE(box->count(), expected.size());
+    QCOMPARE(int(w.window->comPortList().size()), expected.size());
+    for (int i = 0; i < expected.size(); ++i) {
+        const QString item = expected[i].startsWith('*') ? expected[i].mid(1) : expected[i];
+        QCOMPARE(box->itemText(i), item);
         QCOMPARE(w.window->comPortList()[size_t(i)]->portName(),
-                 items[i].startsWith('/') ? items[i] : "/dev/" + items[i]);
+                 item.startsWith('/') ? item : "/dev/" + item);
+        if (expected[i].startsWith('*'))
+            QCOMPARE(box->currentIndex(), i);
     }
-    QCOMPARE(box->currentIndex(), 2);
+    QCOMPARE(w.window->settingsRecord().comPort(), box->currentText());
 }
 
 void TestSerialPorts::commandLine_data()
