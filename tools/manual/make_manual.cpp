@@ -1,9 +1,11 @@
 // Prints the operator's manual (HTML) into a PDF with Qt's own PDF writer.
 //   orvik-make-manual <manual.html> <out.pdf>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QPrinter>
 #include <QTextDocument>
+#include <QUrl>
 #include <cstdio>
 
 int main(int argc, char* argv[])
@@ -21,6 +23,9 @@ int main(int argc, char* argv[])
         return 1;
     }
     QTextDocument document;
+    // Pictures are named relative to the manual's own file.
+    document.setMetaInformation(QTextDocument::DocumentUrl,
+                                QUrl::fromLocalFile(QFileInfo(html).absoluteFilePath()).toString());
     document.setHtml(QString::fromUtf8(html.readAll()));
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
