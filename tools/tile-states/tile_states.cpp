@@ -28,6 +28,7 @@ int main(int argc, char* argv[])
         bool confirmed;
         bool grouped;
         bool highlighted;
+        int commLoss = 0; // 1 lost, 2 lost and confirmed
     };
     const Case cases[] = {
         {"нет данных", 0, false, true, true},
@@ -38,6 +39,8 @@ int main(int argc, char* argv[])
         {"авария подтв.", 3, true, true, true},
         {"без группы, авария", 3, false, false, true},
         {"не выбрана", 1, false, true, false},
+        {"нет связи", 0, false, true, true, 1},
+        {"нет связи подтв.", 0, false, true, true, 2},
     };
     const int n = int(sizeof cases / sizeof cases[0]);
     QImage sheet(n * 110, 100, QImage::Format_ARGB32);
@@ -56,6 +59,7 @@ int main(int argc, char* argv[])
         battery.setState(cases[i].state);
         battery.setConfirmed(cases[i].confirmed);
         tile.setHighlighted(cases[i].highlighted);
+        tile.setCommLoss(cases[i].commLoss > 0, cases[i].commLoss == 2);
         painter.drawPixmap(i * 110 + 15, 5, tile.grab());
         painter.drawText(QRect(i * 110, 72, 110, 26), Qt::AlignCenter | Qt::TextWordWrap,
                          QString::fromUtf8(cases[i].caption));
