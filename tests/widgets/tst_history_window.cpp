@@ -4,10 +4,16 @@
 #include "widgets/HistoryPlot.h"
 #include "widgets/HistoryWindow.h"
 
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
+#include <numeric>
+#include <qwt_legend.h>
+#include <qwt_scale_draw.h>
 
 namespace {
 using Run = HistoryPlotModel::Run;
@@ -50,17 +56,18 @@ const AlarmThresholds kThresholds{5.0, 3.0, 0.9, 1.1, 0.4, 0.7};
 
 QString historyFile;
 
-std::unique_ptr<HistoryWindow> window(int battery = -1)
+std::unique_ptr<HistoryWindow> window(int battery = -1, const QVector<int>& members = group,
+                                      const QString& file = historyFile, qint64 clock = now)
 {
     QStringList labels;
-    for (int id : group)
+    for (int id : members)
         labels << memberLabel(id);
     auto w = std::make_unique<HistoryWindow>(
-        historyFile,
-        battery < 0 ? HistoryTarget::forGroup(3, group, labels)
-                    : HistoryTarget::forBattery(battery, batteryLabel(battery), 3, group),
+        file,
+        battery < 0 ? HistoryTarget::forGroup(3, members, labels)
+                    : HistoryTarget::forBattery(battery, batteryLabel(battery), 3, members),
         kThresholds);
-    w->setClock([] { return QDateTime::fromMSecsSinceEpoch(now, Qt::UTC); });
+    w->setClock([clock] { return QDateTime::fromMSecsSinceEpoch(clock, Qt::UTC); });
     return w;
 }
 } // namespace
@@ -180,6 +187,129 @@ private slots:
         w->spanBar()->button(span)->click();
         const HistoryPlotModel& m = w->model();
         QVERIFY(m.to == now && m.from == from.toMSecsSinceEpoch() && int(m.resolution) == resolution);
+    }
+    void fitsTheScreen()
+    {
+        QVector<int> all(128);
+        std::iota(all.begin(), all.end(), 0);
+        auto w = window(-1, all);
+        w->show();
+        const QRect screen(0, 0, 1366, 768), free = screen.adjusted(0, 0, 0, -40); // a panel under
+        QVERIFY(w->minimumSizeHint().width() <= 1000 && w->minimumSizeHint().height() <= 600);
+        for (const QSize& size : {QSize(), w->minimumSizeHint()}) {
+            w->fitInto(free);
+            if (size.isValid())
+                w->resize(size);
+            QVERIFY(QTest::qWaitForWindowExposed(w.get()) && free.contains(w->geometry()));
+            QWidgetList controls{
+                w->exportButton(),          w->voltagePlot()->canvas(),     w->temperaturePlot()->canvas(),
+                w->voltagePlot()->legend(), w->temperaturePlot()->legend(), w->statusLabel()};
+            for (HistorySpan span : {HistorySpan::Hour, HistorySpan::Year, HistorySpan::Period})
+                controls << w->spanBar()->button(span);
+            for (QWidget* c : controls)
+                QVERIFY2(w->rect().contains(QRect(c->mapTo(w.get(), QPoint()), c->size())),
+                         c->metaObject()->className());
+        }
+    }
+    void opensOnTheSpanHoldingAll_data()
+    {
+        QTest::addColumn<qint64>("clock");
+        QTest::addColumn<bool>("empty");
+        QTest::addColumn<HistorySpan>("span");
+        QTest::newRow("ten minutes of history") << start + 10 * minute << false << HistorySpan::Hour;
+        QTest::newRow("three hours") << now << false << HistorySpan::Day;
+        QTest::newRow("ten days") << start + 10 * HistoryTime::day << false << HistorySpan::Month;
+        QTest::newRow("two years") << start + 730 * HistoryTime::day << false << HistorySpan::Year;
+        QTest::newRow("no history: the last hour") << now << true << HistorySpan::Hour;
+    }
+    void opensOnTheSpanHoldingAll()
+    {
+        QFETCH(qint64, clock);
+        QFETCH(bool, empty);
+        QFETCH(HistorySpan, span);
+        auto w = window(17, group, empty ? dir.filePath("нет.sqlite") : historyFile, clock);
+        w->show();
+        const QDateTime end = QDateTime::fromMSecsSinceEpoch(clock, Qt::UTC);
+        QVERIFY(w->spanBar()->span() == span && w->spanBar()->isFollowing());
+        QCOMPARE(w->model().from, HistorySpanBar::startOf(span, end).toMSecsSinceEpoch());
+    }
+    void zonesAroundTheMean_data()
+    {
+        QTest::addColumn<double>("offset");
+        QTest::addColumn<QString>("zone");
+        QTest::newRow("normal, over the mean") << 0.2 << "plain";
+        QTest::newRow("normal, under the mean") << -0.5 << "plain";
+        QTest::newRow("warning, over") << 0.65 << "yellow";
+        QTest::newRow("warning, under") << -0.9 << "yellow";
+        QTest::newRow("emergency, over") << 1.05 << "red";
+        QTest::newRow("emergency, under") << -1.25 << "red";
+    }
+    void zonesAroundTheMean()
+    {
+        QFETCH(double, offset);
+        QFETCH(QString, zone);
+        auto w = window(17);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        HistoryPlot* plot = w->voltagePlot();
+        const Run& run = w->model().voltage.curve(HistoryWindow::groupMeanName())->runs.last();
+        const QPointF at = run[run.size() / 2];
+        const QColor c = plot->canvas()->grab().toImage().pixelColor(
+            qRound(plot->canvasMap(QwtPlot::xBottom).transform(at.x())),
+            qRound(plot->canvasMap(QwtPlot::yLeft).transform(at.y() + offset)));
+        QCOMPARE(c.blue() < c.green() - 40 ? "yellow" : c.green() < c.red() - 40 ? "red" : "plain", zone);
+    }
+    void axisLabelsInRussian()
+    {
+        auto w = window(17);
+        w->showSpan(HistorySpan::Hour);
+        const QwtScaleDraw* values = w->voltagePlot()->axisScaleDraw(QwtPlot::yLeft);
+        QVERIFY(values->label(15.5).text() == "15,5" && values->label(1000).text() == "1000");
+        const QDateTime t = QDateTime::fromMSecsSinceEpoch(now - 30 * minute);
+        QCOMPARE(w->temperaturePlot()
+                     ->axisScaleDraw(QwtPlot::xBottom)
+                     ->label(double(t.toMSecsSinceEpoch()))
+                     .text(),
+                 t.toString("hh:mm\ndd.MM.yyyy"));
+    }
+    void wheelZoomsBothPlots()
+    {
+        auto w = window();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        const QwtInterval before = w->temperaturePlot()->timeRange();
+        QWidget* canvas = w->voltagePlot()->canvas();
+        QWheelEvent wheel(QPointF(canvas->width() / 4, 10),
+                          canvas->mapToGlobal(QPoint(canvas->width() / 4, 10)), QPoint(), QPoint(0, 240),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(canvas, &wheel);
+        const QwtInterval after = w->temperaturePlot()->timeRange();
+        QVERIFY(after.width() < 0.7 * before.width() && after.minValue() > before.minValue());
+        QVERIFY(w->voltagePlot()->timeRange() == after && !w->spanBar()->isFollowing());
+    }
+    void followsNewReadings()
+    {
+        QTemporaryDir scratch;
+        const QString file = historyPath(scratch.path());
+        ManualClock manual;
+        manual.now = now;
+        HistoryRecorder recorder(file, manual.recorderClock(), quickOptions());
+        QVERIFY(recordAll(recorder, {makeSweep(now - minute, reading)}));
+        qint64 clock = now;
+        auto w = window(17, group, file);
+        w->setClock([&clock] { return QDateTime::fromMSecsSinceEpoch(clock, Qt::UTC); });
+        w->show();
+        QVERIFY(w->spanBar()->isFollowing() && w->followTimer()->isActive());
+        manual.now = clock = now + minute;
+        QVERIFY(recordAll(recorder, {makeSweep(now + 30000, reading)}));
+        w->follow();
+        const HistoryPlotModel::Curve* own = w->model().voltage.curve(batteryLabel(17));
+        QVERIFY(w->model().to == clock && own && own->runs.last().last().x() == double(now + 30000));
+        w->spanBar()->choose(HistorySpan::Period); // a period chosen by hand stays put
+        w->spanBar()->showButton()->click();
+        clock += minute;
+        w->follow();
+        QVERIFY(!w->spanBar()->isFollowing() && w->model().to < clock);
     }
     void csvExport()
     {
