@@ -116,7 +116,7 @@ public:
     QRectF boundingRect() const override
     {
         const QRectF r = QwtPlotIntervalCurve::boundingRect();
-        const double margin = r.height() > 0 ? 0.2 * r.height() : 0.0;
+        const double margin = r.height() > 0 ? 0.12 * r.height() : 0.0;
         return r.adjusted(0, -margin, 0, margin);
     }
 

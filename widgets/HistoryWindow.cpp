@@ -20,7 +20,7 @@ namespace {
 const QColor batteryColor(0, 90, 200);
 const QColor meanColor(Qt::black);
 const QColor warningColor(255, 236, 150);
-const QColor emergencyColor(255, 190, 190);
+const QColor emergencyColor(255, 205, 205);
 // How often "Сейчас" looks for new readings: a few sweeps.
 constexpr int followMs = 10000;
 
