@@ -203,6 +203,7 @@ HistoryPlot::HistoryPlot(const QString& valueTitle, QWidget* parent) : QwtPlot(p
     auto* panner = new QwtPlotPanner(canvas());
     panner->setMouseButton(Qt::LeftButton, Qt::ControlModifier);
     panner->setOrientations(Qt::Horizontal);
+    canvas()->setFocusPolicy(Qt::StrongFocus); // Esc reaches the zoomer once the plot is clicked
     canvas()->installEventFilter(this);
     connect(axisWidget(QwtPlot::xBottom), &QwtScaleWidget::scaleDivChanged, this,
             &HistoryPlot::timeScaleChanged);
