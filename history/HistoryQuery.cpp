@@ -165,6 +165,18 @@ QVector<HistorySeries> HistoryQuery::groupSeries(const QVector<int>& batteries, 
     return out;
 }
 
+qint64 HistoryQuery::firstTime()
+{
+    m_error.clear();
+    if (!ensureOpen())
+        return -1;
+    QSqlQuery q(m_db);
+    if (!q.exec(QStringLiteral("SELECT MIN(t) FROM (SELECT MIN(t) AS t FROM raw UNION ALL "
+                               "SELECT MIN(t) FROM minute UNION ALL SELECT MIN(t) FROM hour)")))
+        return fail(q), -1;
+    return q.next() && !q.value(0).isNull() ? q.value(0).toLongLong() : -1;
+}
+
 HistorySeries HistoryQuery::groupMean(const QVector<int>& batteries, qint64 from, qint64 to,
                                       HistoryResolution resolution)
 {

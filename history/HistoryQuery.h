@@ -50,6 +50,10 @@ public:
     // The same from series already read with groupSeries(), without reading them again.
     static HistorySeries meanOf(const QVector<HistorySeries>& members);
 
+    // When the oldest row still kept was recorded (an hour's or minute's start, or a sweep),
+    // -1 when there is none. Every row holds all batteries, so it serves for any of them.
+    qint64 firstTime();
+
     // Why the last read came back empty or short; empty when it did not fail.
     QString lastError() const { return m_error; }
 

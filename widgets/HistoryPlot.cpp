@@ -1,14 +1,23 @@
 #include "widgets/HistoryPlot.h"
 
+#include "widgets/HistoryValueScaleDraw.h"
+
 #include <QPainter>
+#include <QWheelEvent>
+#include <cmath>
+#include <qwt_clipper.h>
 #include <qwt_date_scale_draw.h>
 #include <qwt_date_scale_engine.h>
 #include <qwt_legend.h>
 #include <qwt_plot_curve.h>
 #include <qwt_plot_grid.h>
 #include <qwt_plot_intervalcurve.h>
+#include <qwt_plot_layout.h>
+#include <qwt_plot_panner.h>
 #include <qwt_plot_textlabel.h>
+#include <qwt_plot_zoomer.h>
 #include <qwt_scale_map.h>
+#include <qwt_scale_widget.h>
 
 namespace {
 
@@ -85,7 +94,8 @@ private:
     QVector<Span> m_spans;
 };
 
-// A filled band between two edges, likewise run by run.
+// A zone beyond two edges around the group's mean, filled up and down to the canvas' ends,
+// likewise run by run: the zone between the edges stays plain.
 class RunBand : public QwtPlotIntervalCurve
 {
 public:
@@ -102,12 +112,39 @@ public:
         setPen(band.color.darker(130), 0);
     }
 
+    // Room over and under the edges, so the zone beyond them shows.
+    QRectF boundingRect() const override
+    {
+        const QRectF r = QwtPlotIntervalCurve::boundingRect();
+        const double margin = r.height() > 0 ? 0.12 * r.height() : 0.0;
+        return r.adjusted(0, -margin, 0, margin);
+    }
+
 protected:
     void drawSeries(QPainter* painter, const QwtScaleMap& xMap, const QwtScaleMap& yMap,
                     const QRectF& canvasRect, int from, int to) const override
     {
+        const QRectF clip = canvasRect.adjusted(-2, -2, 2, 2);
         forEachVisiblePart(m_spans, from, to, int(dataSize()), [&](const Span&, int a, int b) {
-            QwtPlotIntervalCurve::drawSeries(painter, xMap, yMap, canvasRect, a, b);
+            QPolygonF high, low;
+            for (int i = a; i <= b; ++i) {
+                const QwtIntervalSample s = sample(i);
+                const double x = xMap.transform(s.value);
+                high.append(QPointF(x, yMap.transform(s.interval.maxValue())));
+                low.append(QPointF(x, yMap.transform(s.interval.minValue())));
+            }
+            painter->save();
+            painter->setPen(Qt::NoPen);
+            painter->setBrush(brush());
+            for (const auto& edge : {std::make_pair(high, clip.top()), std::make_pair(low, clip.bottom())}) {
+                QPolygonF zone = edge.first;
+                zone << QPointF(zone.last().x(), edge.second) << QPointF(zone.first().x(), edge.second);
+                painter->drawPolygon(QwtClipper::clipPolygonF(clip, zone, true));
+            }
+            painter->setPen(pen());
+            painter->drawPolyline(QwtClipper::clipPolygonF(clip, high));
+            painter->drawPolyline(QwtClipper::clipPolygonF(clip, low));
+            painter->restore();
         });
     }
 
@@ -121,6 +158,7 @@ HistoryPlot::HistoryPlot(const QString& valueTitle, QWidget* parent) : QwtPlot(p
 {
     setCanvasBackground(Qt::white);
     setAxisTitle(QwtPlot::yLeft, valueTitle);
+    setAxisScaleDraw(QwtPlot::yLeft, new HistoryValueScaleDraw);
     setAxisTitle(QwtPlot::xBottom, tr("Время"));
     // Dates the Russian way, the time over the day it belongs to.
     auto* dates = new QwtDateScaleDraw(Qt::LocalTime);
@@ -133,9 +171,13 @@ HistoryPlot::HistoryPlot(const QString& valueTitle, QWidget* parent) : QwtPlot(p
     dates->setDateFormat(QwtDate::Year, QStringLiteral("yyyy"));
     setAxisScaleDraw(QwtPlot::xBottom, dates);
     setAxisScaleEngine(QwtPlot::xBottom, new QwtDateScaleEngine(Qt::LocalTime));
+    // A group of many batteries scrolls in its legend rather than stretching the window.
     auto* legend = new QwtLegend;
     legend->setMaxColumns(1);
     insertLegend(legend, QwtPlot::RightLegend);
+    plotLayout()->setLegendRatio(0.3);
+    // Shrinks to its minimum, not its size hint: the window must fit a small screen.
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 
     auto* grid = new QwtPlotGrid;
     grid->setMajorPen(QColor(220, 220, 220), 0, Qt::DotLine);
@@ -151,6 +193,54 @@ HistoryPlot::HistoryPlot(const QString& valueTitle, QWidget* parent) : QwtPlot(p
     m_noData->setZ(100);
     m_noData->setItemAttribute(QwtPlotItem::Legend, false);
     m_noData->attach(this);
+
+    m_zoomer = new QwtPlotZoomer(canvas());
+    m_zoomer->setTrackerMode(QwtPicker::AlwaysOff);
+    m_zoomer->setRubberBandPen(QPen(Qt::darkBlue, 1, Qt::DashLine));
+    // The right button steps back one zoom, as the middle one would.
+    m_zoomer->setMousePattern(QwtEventPattern::MouseSelect2, Qt::RightButton, Qt::ControlModifier);
+    m_zoomer->setMousePattern(QwtEventPattern::MouseSelect3, Qt::RightButton);
+    auto* panner = new QwtPlotPanner(canvas());
+    panner->setMouseButton(Qt::LeftButton, Qt::ControlModifier);
+    panner->setOrientations(Qt::Horizontal);
+    canvas()->setFocusPolicy(Qt::StrongFocus); // Esc reaches the zoomer once the plot is clicked
+    canvas()->installEventFilter(this);
+    connect(axisWidget(QwtPlot::xBottom), &QwtScaleWidget::scaleDivChanged, this,
+            &HistoryPlot::timeScaleChanged);
+}
+
+void HistoryPlot::timeScaleChanged()
+{
+    if (!m_settingRange)
+        emit timeRangeMoved(timeRange());
+}
+
+void HistoryPlot::setTimeRange(const QwtInterval& range)
+{
+    if (range == timeRange())
+        return;
+    m_settingRange = true;
+    setAxisScale(QwtPlot::xBottom, range.minValue(), range.maxValue());
+    replot();
+    m_settingRange = false;
+}
+
+void HistoryPlot::zoomTime(double at, double factor)
+{
+    const double t = canvasMap(QwtPlot::xBottom).invTransform(at);
+    const QwtInterval range = timeRange();
+    setAxisScale(QwtPlot::xBottom, t - (t - range.minValue()) * factor, t + (range.maxValue() - t) * factor);
+    replot();
+}
+
+bool HistoryPlot::eventFilter(QObject* object, QEvent* event)
+{
+    if (object == canvas() && event->type() == QEvent::Wheel) {
+        const auto* wheel = static_cast<QWheelEvent*>(event);
+        zoomTime(wheel->position().x(), std::pow(0.8, wheel->angleDelta().y() / 120.0));
+        return true;
+    }
+    return QwtPlot::eventFilter(object, event);
 }
 
 QString HistoryPlot::noDataText()
@@ -185,8 +275,11 @@ void HistoryPlot::showPlot(const HistoryPlotModel::Plot& plot, qint64 from, qint
         item->attach(this);
     }
     m_noData->setVisible(!plot.hasData());
+    m_settingRange = true;
     setAxisScale(QwtPlot::xBottom, double(from), double(to));
     setAxisAutoScale(QwtPlot::yLeft, true);
     setAutoReplot(wasAuto);
     replot();
+    m_zoomer->setZoomBase(false);
+    m_settingRange = false;
 }

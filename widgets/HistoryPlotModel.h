@@ -42,7 +42,7 @@ struct HistoryPlotModel
     struct Plot
     {
         QVector<Curve> curves;
-        QVector<Band> bands; // drawn in this order, under the curves
+        QVector<Band> bands; // zones beyond their edges, drawn in this order, under the curves
         const Curve* curve(const QString& name) const;
         const Band* band(const QString& name) const;
         bool hasData() const;

@@ -1,6 +1,7 @@
 #include "widgets/HistorySpanBar.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QDateTimeEdit>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -37,6 +38,10 @@ HistorySpanBar::HistorySpanBar(QWidget* parent) : QWidget(parent)
         row->addWidget(b);
     }
     m_buttons->button(int(m_span))->setChecked(true);
+    m_follow = new QCheckBox(tr("Сейчас"), this);
+    m_follow->setChecked(true);
+    m_follow->setToolTip(tr("Показывать новые показания по мере их записи"));
+    row->addWidget(m_follow);
 
     m_period = new QWidget(this);
     auto* period = new QHBoxLayout(m_period);
@@ -55,6 +60,32 @@ HistorySpanBar::HistorySpanBar(QWidget* parent) : QWidget(parent)
 
     connect(m_buttons, &QButtonGroup::idClicked, this, &HistorySpanBar::pressed);
     connect(m_show, &QPushButton::clicked, this, &HistorySpanBar::showPeriod);
+    connect(m_follow, &QCheckBox::toggled, this, &HistorySpanBar::followToggled);
+}
+
+HistorySpan HistorySpanBar::spanHolding(const QDateTime& first, const QDateTime& end)
+{
+    for (HistorySpan span : {HistorySpan::Hour, HistorySpan::Day, HistorySpan::Week, HistorySpan::Month})
+        if (!first.isValid() || startOf(span, end) <= first)
+            return span;
+    return HistorySpan::Year;
+}
+
+bool HistorySpanBar::isFollowing() const
+{
+    return m_follow->isChecked();
+}
+
+void HistorySpanBar::setFollowing(bool on)
+{
+    m_follow->setChecked(on);
+}
+
+void HistorySpanBar::followToggled(bool on)
+{
+    // Turned on by hand over a chosen period: back to the last preset, ending now.
+    if (on && m_span == HistorySpan::Period)
+        choose(m_preset);
 }
 
 QDateTime HistorySpanBar::startOf(HistorySpan span, const QDateTime& end)
@@ -100,12 +131,15 @@ void HistorySpanBar::pressed(int id)
         return;
     }
     m_period->setVisible(false);
+    m_preset = m_span;
+    setFollowing(true);
     const QDateTime end = now();
     emit rangeChosen(startOf(m_span, end), end);
 }
 
 void HistorySpanBar::showPeriod()
 {
+    setFollowing(false);
     const QDateTime from = m_from->dateTime();
     const QDateTime to = m_to->dateTime();
     if (from < to)

@@ -9,15 +9,20 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QSplitter>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <qwt_interval.h>
 
 namespace {
 
 const QColor batteryColor(0, 90, 200);
 const QColor meanColor(Qt::black);
-const QColor warningColor(255, 244, 180);
-const QColor emergencyColor(255, 214, 214);
+const QColor warningColor(255, 236, 150);
+const QColor emergencyColor(255, 205, 205);
+// How often "Сейчас" looks for new readings: a few sweeps.
+constexpr int followMs = 10000;
 
 // Members of a group in colours that tell neighbours apart; beyond the list, hues around the wheel.
 QColor memberColor(int index)
@@ -68,11 +73,45 @@ HistoryWindow::HistoryWindow(const QString& databasePath, const HistoryTarget& t
     splitter->addWidget(m_temperaturePlot);
     layout->addWidget(splitter, 1);
     m_status = new QLabel(this);
+    m_status->setWordWrap(true);
     layout->addWidget(m_status);
-    resize(1000, 720);
 
+    m_follow = new QTimer(this);
+    m_follow->setInterval(followMs);
+    connect(m_follow, &QTimer::timeout, this, &HistoryWindow::follow);
     connect(m_spanBar, &HistorySpanBar::rangeChosen, this, &HistoryWindow::showPeriod);
     connect(m_export, &QPushButton::clicked, this, &HistoryWindow::exportCsv);
+    connect(m_voltagePlot, &HistoryPlot::timeRangeMoved, this,
+            [this](const QwtInterval& range) { timeMoved(m_temperaturePlot, range); });
+    connect(m_temperaturePlot, &HistoryPlot::timeRangeMoved, this,
+            [this](const QwtInterval& range) { timeMoved(m_voltagePlot, range); });
+}
+
+void HistoryWindow::fitInto(const QRect& area)
+{
+    const QSize size = QSize(1200, 860).boundedTo(area.size() * 0.9).expandedTo(minimumSizeHint());
+    resize(size.boundedTo(area.size()));
+    move(area.center() - rect().center());
+}
+
+void HistoryWindow::timeMoved(HistoryPlot* other, const QwtInterval& range)
+{
+    // Zoomed or panned by hand: the time axes stay in step, and the view stays put.
+    other->setTimeRange(range);
+    m_spanBar->setFollowing(false);
+}
+
+void HistoryWindow::follow()
+{
+    if (m_spanBar->isFollowing() && m_spanBar->span() != HistorySpan::Period)
+        showSpan(m_spanBar->span());
+}
+
+HistorySpan HistoryWindow::firstSpan()
+{
+    const qint64 first = m_query->firstTime();
+    return HistorySpanBar::spanHolding(first < 0 ? QDateTime() : QDateTime::fromMSecsSinceEpoch(first),
+                                       m_spanBar->now());
 }
 
 HistoryWindow::~HistoryWindow() = default;
@@ -101,8 +140,12 @@ void HistoryWindow::setClock(Clock clock)
 void HistoryWindow::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    if (!m_loadedOnce)
-        showSpan(HistorySpan::Day);
+    if (!m_loadedOnce) {
+        if (const QScreen* s = screen())
+            fitInto(s->availableGeometry());
+        showSpan(firstSpan());
+    }
+    m_follow->start();
 }
 
 void HistoryWindow::showSpan(HistorySpan span)
@@ -156,11 +199,11 @@ void HistoryWindow::buildPlots(const QVector<HistorySeries>& members, const Hist
                        m_thresholds.tempWarning, m_thresholds.tempEmergency, m_thresholds.tempEmergency}};
 
     for (const auto& q : quantities) {
-        // The emergency band lies under the narrower warning band.
-        q.plot->bands.append({emergencyName(), emergencyColor,
-                              HistoryPlotModel::bandOf(mean, q.value, q.emergBelow, q.emergAbove, step)});
+        // Each band is the zone beyond its edges: the emergency zone over the wider warning one.
         q.plot->bands.append({warningName(), warningColor,
                               HistoryPlotModel::bandOf(mean, q.value, q.warnBelow, q.warnAbove, step)});
+        q.plot->bands.append({emergencyName(), emergencyColor,
+                              HistoryPlotModel::bandOf(mean, q.value, q.emergBelow, q.emergAbove, step)});
         for (int i = 0; i < members.size(); ++i) {
             const int battery = m_target.members.value(i, -1);
             HistoryPlotModel::Curve c;

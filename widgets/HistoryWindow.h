@@ -14,10 +14,13 @@ class HistoryPlot;
 class HistoryQuery;
 class QLabel;
 class QPushButton;
+class QTimer;
+class QwtInterval;
 
 // The history of one battery against its group, or of a whole group, read from the history
 // file over a chosen span: a voltage and a temperature plot, and the shown figures saved as
-// a table. A window of its own that deletes itself when closed.
+// a table. A window of its own that deletes itself when closed. It opens on the shortest
+// preset span that holds all there is, and while "Сейчас" is on follows the new readings.
 class HistoryWindow : public QWidget
 {
     Q_OBJECT
@@ -48,6 +51,12 @@ public:
     HistoryPlot* voltagePlot() const { return m_voltagePlot; }
     HistoryPlot* temperaturePlot() const { return m_temperaturePlot; }
     QPushButton* exportButton() const { return m_export; }
+    QLabel* statusLabel() const { return m_status; }
+    QTimer* followTimer() const { return m_follow; }
+    // Sizes and places the window within a screen's free area (as it opens, the screen's own).
+    void fitInto(const QRect& area);
+    // The preset span the window opens on: the shortest that holds all the history there is.
+    HistorySpan firstSpan();
 
     static QString groupMeanName();
     static QString warningName();
@@ -56,6 +65,8 @@ public:
 public slots:
     // Asks for a file and saves the shown figures in it; says so when it cannot.
     bool exportCsv();
+    // Shows the preset span ending now again, while "Сейчас" is on.
+    void follow();
 
 signals:
     // The plots show a new stretch.
@@ -66,6 +77,7 @@ protected:
 
 private:
     void load(qint64 from, qint64 to);
+    void timeMoved(HistoryPlot* other, const QwtInterval& range);
     void buildPlots(const QVector<HistorySeries>& members, const HistorySeries& mean, qint64 step);
     QString suggestedFileName() const;
     static QString resolutionText(HistoryResolution resolution);
@@ -88,4 +100,5 @@ private:
     HistoryPlot* m_temperaturePlot = nullptr;
     QLabel* m_status = nullptr;
     QPushButton* m_export = nullptr;
+    QTimer* m_follow = nullptr;
 };

@@ -51,20 +51,6 @@ inline HistoryRecorder::Options quickOptions()
     return o;
 }
 
-// A clock set by hand, read by the recorder's thread.
-struct ManualClock
-{
-    std::atomic<qint64> now{0};
-    HistoryRecorder::Clock recorderClock()
-    {
-        return [this] { return now.load(); };
-    }
-};
-
-inline QString historyPath(const QString& dir)
-{
-    return QDir(dir).filePath(QStringLiteral("history.sqlite"));
-}
 // Hands the sweeps over in bursts the recorder's queue holds, then waits for the roll-up.
 inline bool recordAll(HistoryRecorder& recorder, const QVector<HistorySweep>& sweeps)
 {

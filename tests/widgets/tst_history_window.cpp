@@ -4,10 +4,13 @@
 #include "widgets/HistoryPlot.h"
 #include "widgets/HistoryWindow.h"
 
+#include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
+#include <qwt_legend.h>
+#include <qwt_scale_draw.h>
 
 namespace {
 using Run = HistoryPlotModel::Run;
@@ -50,17 +53,15 @@ const AlarmThresholds kThresholds{5.0, 3.0, 0.9, 1.1, 0.4, 0.7};
 
 QString historyFile;
 
-std::unique_ptr<HistoryWindow> window(int battery = -1)
+std::unique_ptr<HistoryWindow> window(int battery = -1, const QVector<int>& members = group,
+                                      const QString& file = historyFile, qint64 clock = now)
 {
-    QStringList labels;
-    for (int id : group)
-        labels << memberLabel(id);
     auto w = std::make_unique<HistoryWindow>(
-        historyFile,
-        battery < 0 ? HistoryTarget::forGroup(3, group, labels)
-                    : HistoryTarget::forBattery(battery, batteryLabel(battery), 3, group),
+        file,
+        battery < 0 ? HistoryTarget::forGroup(3, members, {})
+                    : HistoryTarget::forBattery(battery, batteryLabel(battery), 3, members),
         kThresholds);
-    w->setClock([] { return QDateTime::fromMSecsSinceEpoch(now, Qt::UTC); });
+    w->setClock([clock] { return QDateTime::fromMSecsSinceEpoch(clock, Qt::UTC); });
     return w;
 }
 } // namespace
@@ -73,10 +74,9 @@ class TestHistoryWindow : public QObject
 private slots:
     void initTestCase()
     {
-        historyFile = historyPath(dir.path());
-        ManualClock manual;
-        manual.now = now;
-        HistoryRecorder recorder(historyFile, manual.recorderClock(), quickOptions());
+        historyFile = dir.filePath("history.sqlite");
+        HistoryRecorder recorder(
+            historyFile, [] { return now; }, quickOptions());
         QVector<HistorySweep> sweeps;
         for (qint64 t = start; t < now; t += sweepMs)
             if (recorded(t))
@@ -128,13 +128,20 @@ private slots:
     void groupMeanAndBands_data()
     {
         QTest::addColumn<HistorySpan>("span");
-        QTest::newRow("last hour, every sweep") << HistorySpan::Hour;
-        QTest::newRow("last month, by the hour") << HistorySpan::Month;
+        QTest::addColumn<double>("offset"); // from the group's mean, where the plot is looked at
+        QTest::addColumn<QString>("zone");
+        QTest::newRow("last hour, every sweep; normal, over the mean") << HistorySpan::Hour << 0.2 << "plain";
+        QTest::newRow("last hour; warning, over") << HistorySpan::Hour << 0.65 << "yellow";
+        QTest::newRow("last month, by the hour; warning, under") << HistorySpan::Month << -0.9 << "yellow";
+        QTest::newRow("last month; emergency, over") << HistorySpan::Month << 1.05 << "red";
     }
     void groupMeanAndBands()
     {
         QFETCH(HistorySpan, span);
+        QFETCH(double, offset);
+        QFETCH(QString, zone);
         auto w = window();
+        w->show();
         w->showSpan(span);
         const HistoryPlotModel& m = w->model();
         // Voltage thresholds differ on each side, so a band drawn the wrong way round shows.
@@ -156,6 +163,18 @@ private slots:
                 }
             }
         }
+        // Drawn: the normal zone plain, the warning zone yellow, beyond the emergency edges red.
+        HistoryPlot* plot = w->voltagePlot();
+        const QPointF at = mean->runs.last()[mean->runs.last().size() / 2];
+        const QColor c = plot->canvas()->grab().toImage().pixelColor(
+            qRound(plot->canvasMap(QwtPlot::xBottom).transform(at.x())),
+            qRound(plot->canvasMap(QwtPlot::yLeft).transform(at.y() + offset)));
+        QCOMPARE(c.blue() < c.green() - 40 ? "yellow" : c.green() < c.red() - 40 ? "red" : "plain", zone);
+        const QwtScaleDraw* values = plot->axisScaleDraw(QwtPlot::yLeft);
+        QVERIFY(values->label(15.5).text() == "15,5" && values->label(1000).text() == "1000");
+        const QDateTime t = QDateTime::fromMSecsSinceEpoch(now - 30 * minute);
+        QCOMPARE(plot->axisScaleDraw(QwtPlot::xBottom)->label(double(t.toMSecsSinceEpoch())).text(),
+                 t.toString(span == HistorySpan::Hour ? "hh:mm\ndd.MM.yyyy" : "dd.MM.yyyy"));
     }
     void spanSetsResolution_data()
     {
@@ -181,12 +200,77 @@ private slots:
         const HistoryPlotModel& m = w->model();
         QVERIFY(m.to == now && m.from == from.toMSecsSinceEpoch() && int(m.resolution) == resolution);
     }
+    void fitsTheScreen()
+    {
+        QVector<int> all;
+        for (int b = 0; b < 128; ++b)
+            all << b;
+        auto w = window(-1, all);
+        w->show();
+        const QRect free(0, 0, 1366, 728); // a 1366 x 768 screen less a panel
+        QVERIFY(w->minimumSizeHint().width() <= 1000 && w->minimumSizeHint().height() <= 600);
+        w->fitInto(free);
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()) && free.contains(w->geometry()));
+        for (QWidget* c :
+             QWidgetList{w->spanBar()->button(HistorySpan::Hour), w->spanBar()->button(HistorySpan::Period),
+                         w->exportButton(), w->voltagePlot(), w->temperaturePlot(),
+                         w->voltagePlot()->legend(), w->temperaturePlot()->legend(), w->statusLabel()})
+            QVERIFY(w->rect().contains(QRect(c->mapTo(w.get(), QPoint()), c->size())));
+        // The wheel zooms the time about the pointer, on both plots, and the view stays put.
+        const QwtInterval before = w->temperaturePlot()->timeRange();
+        QWidget* canvas = w->voltagePlot()->canvas();
+        QWheelEvent wheel(QPointF(canvas->width() / 4, 10),
+                          canvas->mapToGlobal(QPoint(canvas->width() / 4, 10)), QPoint(), QPoint(0, 240),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(canvas, &wheel);
+        const QwtInterval after = w->temperaturePlot()->timeRange();
+        QVERIFY(after.width() < 0.7 * before.width() && after.minValue() > before.minValue() &&
+                w->voltagePlot()->timeRange() == after && !w->spanBar()->isFollowing());
+    }
+    void opensOnTheSpanHoldingAll_data()
+    {
+        QTest::addColumn<qint64>("clock");
+        QTest::addColumn<HistorySpan>("span");
+        QTest::newRow("ten minutes of history") << start + 10 * minute << HistorySpan::Hour;
+        QTest::newRow("three hours") << now << HistorySpan::Day;
+        QTest::newRow("ten days") << start + 10 * HistoryTime::day << HistorySpan::Month;
+        QTest::newRow("two years") << start + 730 * HistoryTime::day << HistorySpan::Year;
+    }
+    void opensOnTheSpanHoldingAll()
+    {
+        QFETCH(qint64, clock);
+        QFETCH(HistorySpan, span);
+        auto w = window(17, group, historyFile, clock);
+        w->show();
+        const QDateTime end = QDateTime::fromMSecsSinceEpoch(clock, Qt::UTC);
+        QVERIFY(w->spanBar()->span() == span &&
+                w->model().from == HistorySpanBar::startOf(span, end).toMSecsSinceEpoch());
+    }
+    void followsNewReadings()
+    {
+        HistoryRecorder recorder(
+            dir.filePath("новые.sqlite"), [] { return now; }, quickOptions());
+        qint64 clock = now;
+        auto w = window(17, group, dir.filePath("новые.sqlite"));
+        w->setClock([&clock] { return QDateTime::fromMSecsSinceEpoch(clock, Qt::UTC); });
+        w->show();
+        // Nothing recorded yet: the last hour.
+        QVERIFY(w->spanBar()->span() == HistorySpan::Hour && w->spanBar()->isFollowing() &&
+                w->followTimer()->isActive() && w->model().isEmpty());
+        clock = now + minute;
+        QVERIFY(recordAll(recorder, {makeSweep(now + 30000, reading)}));
+        w->follow();
+        const HistoryPlotModel::Curve* own = w->model().voltage.curve(batteryLabel(17));
+        QVERIFY(w->model().to == clock && own && own->runs.last().last().x() == double(now + 30000));
+        w->spanBar()->choose(HistorySpan::Period), w->spanBar()->showButton()->click(); // stays put
+        clock += minute, w->follow();
+        QVERIFY(!w->spanBar()->isFollowing() && w->model().to < clock);
+    }
     void csvExport()
     {
         auto w = window(gapped);
         w->showSpan(HistorySpan::Hour);
-        QTemporaryDir out;
-        QString answer = out.filePath("батарея.csv"), suggested;
+        QString answer = dir.filePath("батарея.csv"), suggested;
         QStringList reports;
         w->setFileChooser([&](QWidget*, const QString& s) { return suggested = s, answer; });
         w->setErrorReporter(
@@ -217,7 +301,7 @@ private slots:
             emptyRows += r.missing;
         }
         QCOMPARE(emptyRows, int((gapTo - gapFrom) / sweepMs));
-        answer = out.filePath("нет папки/группа.csv"); // then a cancelled dialog
+        answer = dir.filePath("нет папки/группа.csv"); // then a cancelled dialog
         QVERIFY(!w->exportCsv());
         QCOMPARE(reports, (QStringList{"Ошибка!", "Не удалось сохранить файл " + answer}));
         QVERIFY(!QFile::exists(answer));
