@@ -25,8 +25,12 @@ if [ "${1:-}" = "--modbus" ]; then
   mode=modbus
   shift
 fi
-scripts/setup-deps
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+scripts/setup-deps --demo
+# A new tree leaves out the tests and benchmarks, whose libraries the demo does not install;
+# a tree scripts/test.sh configured keeps them.
+options=()
+[ -e build/CMakeCache.txt ] || options=(-DBUILD_TESTING=OFF -DORVIK_BENCH=OFF)
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}" >/dev/null
 cmake --build build -j "$(nproc)" --target orvik-monitor manual
 run=${ORVIK_RUN_DIR:-build/run}
 [ "$mode" = modbus ] && run=${ORVIK_RUN_DIR:-build/run-modbus}

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # check_install.sh <build dir>
 # Installs into a scratch prefix, starts the installed launcher as a new user would and
-# builds the Debian package; fails on anything missing.
+# builds the Debian package, checks it with lintian and, as root, installs and removes it;
+# fails on anything missing.
 set -euo pipefail
 build=$1
 work=$(mktemp -d)
@@ -20,7 +21,7 @@ grep -q '^Exec=orvik-monitor$' "$desktop"
 
 # The launcher runs the program in the user's own folder, which it fills; asked only for its
 # version, it touches nothing.
-export HOME=$work/home XDG_DATA_HOME= QT_QPA_PLATFORM=offscreen
+export HOME=$work/home XDG_DATA_HOME='' QT_QPA_PLATFORM=offscreen
 mkdir -p "$HOME"
 "$work/prefix/bin/orvik-monitor" --version | grep -q '^orvik-monitor ' || { echo "no version"; exit 1; }
 [ ! -e "$HOME/.local" ] || { echo "--version made the user's folder"; exit 1; }
@@ -50,11 +51,40 @@ cmp -s "$data/crash.wav" "$lib/crash.wav" || { echo "the default sound was not u
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/pkg" >/dev/null)
 deb=$(ls "$work"/pkg/*.deb)
 contents=$(dpkg-deb -c "$deb")
-for f in ./usr/bin/orvik-monitor ./usr/lib/orvik-monitor/orvik-monitor ./usr/lib/orvik-monitor/ORVIK-Monitor_manual.pdf; do
+for f in ./usr/bin/orvik-monitor ./usr/lib/orvik-monitor/orvik-monitor ./usr/lib/orvik-monitor/ORVIK-Monitor_manual.pdf \
+         ./usr/share/man/man1/orvik-monitor.1.gz ./usr/share/doc/orvik-monitor/copyright \
+         ./usr/share/doc/orvik-monitor/changelog.gz; do
   grep -q " $f\$" <<<"$contents" || { echo "not in the package: $f"; exit 1; }
 done
 depends=$(dpkg-deb -f "$deb" Depends)
 for d in libqt5sql5-sqlite qttranslations5-l10n libqt5multimedia5-plugins; do
   grep -qw "$d" <<<"$depends" || { echo "the package does not depend on $d: $depends"; exit 1; }
 done
+# Debian's own checks, while the package is installed: an error fails, warnings are shown.
+lintian --fail-on error "$deb" >"$work/lintian.txt" 2>&1 &
+lintian=$!
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install of the package skipped: not root"
+elif dpkg-query -W -f='${Status}' orvik-monitor 2>/dev/null | grep -q 'ok installed'; then
+  echo "install of the package skipped: orvik-monitor is installed on this machine"
+else
+  # Installed as a user would have it, started once, removed again.
+  trap 'dpkg -r orvik-monitor >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
+  dpkg -i "$deb" >/dev/null
+  /usr/bin/orvik-monitor --version | grep -q '^orvik-monitor ' || { echo "installed: no version"; exit 1; }
+  man -w orvik-monitor >/dev/null || { echo "installed: no manual page"; exit 1; }
+  export HOME=$work/home-deb
+  mkdir -p "$HOME"
+  rc=0
+  timeout 4 /usr/bin/orvik-monitor || rc=$?
+  [ $rc -eq 124 ] || { echo "the packaged program ended early (exit $rc)"; exit 1; }
+  [ -e "$HOME/.local/share/orvik-monitor/journal.html" ] || { echo "the packaged program made no journal"; exit 1; }
+  dpkg -r orvik-monitor >/dev/null
+  for f in /usr/bin/orvik-monitor /usr/lib/orvik-monitor; do [ ! -e "$f" ] || { echo "removal left $f"; exit 1; }; done
+  ! dpkg-query -W -f='${Status}' orvik-monitor 2>/dev/null | grep -q 'ok installed' || { echo "still installed"; exit 1; }
+fi
+wait "$lintian" || lintian=failed
+cat "$work/lintian.txt"
+[ "$lintian" != failed ] || { echo "lintian found errors in the package"; exit 1; }
 echo "install and package: ok"
