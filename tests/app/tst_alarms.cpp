@@ -27,42 +27,41 @@ class TestAlarms : public QObject
 private slots:
     void initTestCase() { pulse.start(); }
     void scripts_data() { alarmScriptRows(true); }
-    void scripts();
-};
-
-void TestAlarms::scripts()
-{
-    QFETCH(QString, sounds);
-    QFETCH(QString, steps);
-    QFETCH(QString, expected);
-    WindowInFolder folder(settingsXml(sounds));
-    MainWindow* window = folder.window.get();
-    if (sounds.contains('P') && !window->soundPlayer()->hasOutput())
-        QSKIP(qPrintable("needs an audio server: " + pulse.problem));
-    QStringList seen;
-    connect(window, &MainWindow::addJournalEvent, [&](Battery* b, bool started, bool confirmed, bool save) {
-        QVERIFY(save);
-        seen << QString("J%1%2%3").arg(b->id()).arg(started ? "s" : "e", confirmed ? "c" : "");
-    });
-    connect(window, &MainWindow::addCommEvent, [&](const Event& e) {
-        seen << QString(e.kind() == Event::Kind::CommLost ? "L%1%2" : "B%1%2")
-                    .arg(e.msdIndex())
-                    .arg(e.isConfirmed() ? "c" : "");
-    });
-    connect(window, &MainWindow::startWarningSound, [&] { seen << "W"; });
-    connect(window, &MainWindow::startCrashSound, [&] { seen << "C"; });
-    connect(window, &MainWindow::stopSounds, [&] { seen << "S"; });
-    window->setNativeRunning(true);
-    for (const QString& step : steps.split('|')) {
-        if (step == "C")
-            window->on_pb_confirm_crashes_clicked();
-        else if (step == "O")
-            window->setNativeRunning(false);
-        else
-            window->dataArrivedHandler(sweepFrom(step));
+    void scripts()
+    {
+        QFETCH(QString, sounds);
+        QFETCH(QString, steps);
+        QFETCH(QString, expected);
+        WindowInFolder folder(settingsXml(sounds));
+        MainWindow* window = folder.window.get();
+        if (sounds.contains('P') && !window->soundPlayer()->hasOutput())
+            QSKIP(qPrintable("needs an audio server: " + pulse.problem));
+        QStringList seen;
+        connect(window, &MainWindow::addJournalEvent,
+                [&](Battery* b, bool started, bool confirmed, bool save) {
+                    QVERIFY(save);
+                    seen << QString("J%1%2%3").arg(b->id()).arg(started ? "s" : "e", confirmed ? "c" : "");
+                });
+        connect(window, &MainWindow::addCommEvent, [&](const Event& e) {
+            seen << QString(e.kind() == Event::Kind::CommLost ? "L%1%2" : "B%1%2")
+                        .arg(e.msdIndex())
+                        .arg(e.isConfirmed() ? "c" : "");
+        });
+        connect(window, &MainWindow::startWarningSound, [&] { seen << "W"; });
+        connect(window, &MainWindow::startCrashSound, [&] { seen << "C"; });
+        connect(window, &MainWindow::stopSounds, [&] { seen << "S"; });
+        window->setNativeRunning(true);
+        for (const QString& step : steps.split('|')) {
+            if (step == "C")
+                window->on_pb_confirm_crashes_clicked();
+            else if (step == "O")
+                window->setNativeRunning(false);
+            else
+                window->dataArrivedHandler(sweepFrom(step));
+        }
+        QCOMPARE(seen.join(' '), expected);
     }
-    QCOMPARE(seen.join(' '), expected);
-}
+};
 
 QTEST_MAIN(TestAlarms)
 #include "tst_alarms.moc"

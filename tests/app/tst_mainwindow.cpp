@@ -2,10 +2,8 @@
 #include "../common/PtyLine.h"
 #include "../common/WindowInFolder.h"
 #include "app/MainWindowForm.h"
-#include "app/QtTranslation.h"
 #include "link/WorkerObject.h"
 #include <QComboBox>
-#include <QDialogButtonBox>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -39,103 +37,89 @@ class TestMainWindow : public QObject
 {
     Q_OBJECT
 private slots:
-    void startStop_data();
-    void startStop();
-    void startWhileLastSweepRuns();
-    void qtDialogsInRussian()
+    void startStop_data()
     {
-        QVERIFY2(installQtTranslation(*qApp), "qtbase_ru.qm (Debian's qttranslations5-l10n) is missing");
-        QDialogButtonBox box(QDialogButtonBox::Cancel | QDialogButtonBox::Open);
-        QCOMPARE(box.button(QDialogButtonBox::Cancel)->text() + '|' +
-                     box.button(QDialogButtonBox::Open)->text(),
-                 QString("Отмена|Открыть"));
+        QTest::addColumn<QString>("port"); // "pty": a line only root may open; "lost": one that vanishes
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("leave"); // the answer to the exit question
+        const auto row = [](const char* name, const char* port, const QString& message, bool leave) {
+            QTest::newRow(name) << QString(port) << message << leave;
+        };
+        row("no port", "", "Ошибка!|Не выбран ком порт", false);
+        row("port does not open", "/nonexistent/ttyX",
+            "Ошибка!|Не удалось открыть ком порт(/nonexistent/ttyX, 2)", true);
+        row("no rights on the port", "pty",
+            "Ошибка!|Не удалось открыть ком порт(%1, 13)\nНет доступа к порту: "
+            "добавьте пользователя в группу dialout и войдите в систему заново.",
+            false);
+        row("line lost while running", "lost", "", true);
+    }
+    void startStop()
+    {
+        QFETCH(QString, port);
+        QFETCH(QString, message);
+        QFETCH(bool, leave);
+        PtyLine line;
+        Rig rig(port == "lost" ? line.path() : unopenablePort(port, line, &message));
+        if (port != "lost") {
+            AccessAsNobody nobody;
+            rig.click();
+        } else {
+            rig.click();
+            QCOMPARE(rig.controls(), QString("Стоп 11"));
+            line.hangUp(); // the worker meets the failing line and closes the port by force
+            QTRY_VERIFY_WITH_TIMEOUT(!rig->comPortList()[0]->isOpen(), 10000);
+            rig.click();
+        }
+        QCOMPARE(rig.messages.join(';'), message);
+        QVERIFY(!rig->isNativeRunning());
+        QCOMPARE(rig.controls(), QString("Старт 00"));
+        // The journal starts its file and the history its database; no settings are written.
+        QCOMPARE(QDir(rig.dir.path()).entryList(QDir::Files).filter(QRegularExpression("^(?!history)")),
+                 QStringList{"journal.html"});
+        QStringList asked;
+        QTimer::singleShot(50, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            asked << box->windowTitle() << box->text() << box->button(QMessageBox::Yes)->text()
+                  << box->button(QMessageBox::No)->text();
+            box->button(leave ? QMessageBox::Yes : QMessageBox::No)->click();
+        });
+        QCOMPARE(rig->close(), leave);
+        QCOMPARE(asked.join('|'), QString("Выход|Вы уверены, что хотите выйти?|Выйти|Отмена"));
+        QCOMPARE(rig->isVisible(), !leave);
+    }
+    void startWhileLastSweepRuns()
+    {
+        // The first sweep is held at its end until released (10 s at most): it outlasts the stop's wait.
+        QSemaphore release;
+        QAtomicInt held = 0;
+        PtyLine line;
+        Rig rig(line.path());
+        WorkerObject& worker = rig->nativeWorker();
+        worker.setPollingPeriod(100);
+        connect(
+            &worker, &WorkerObject::dataArrived, &worker,
+            [&](const DevicesGuiData&) {
+                if (held.testAndSetOrdered(0, 1))
+                    release.tryAcquire(1, 10000);
+            },
+            Qt::DirectConnection);
+        rig.click();
+        QTRY_VERIFY_WITH_TIMEOUT(held.loadAcquire() == 1, 10000);
+        rig.click();
+        QVERIFY(!rig->isNativeRunning() && worker.pollingThread()->isRunning());
+        QElapsedTimer clock;
+        clock.start();
+        rig.click();
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed()))); // 2 s, not the sweep
+        QCOMPARE(rig.messages,
+                 QStringList{
+                     "Ошибка!|Предыдущий опрос ещё не завершён. Повторите запуск через несколько секунд."});
+        QCOMPARE(rig.controls(), QString("Старт 00"));
+        release.release();
     }
 };
-
-void TestMainWindow::startStop_data()
-{
-    QTest::addColumn<QString>("port"); // "pty": a line only root may open; "lost": one that vanishes
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<bool>("leave"); // the answer to the exit question
-    const auto row = [](const char* name, const char* port, const QString& message, bool leave) {
-        QTest::newRow(name) << QString(port) << message << leave;
-    };
-    row("no port", "", "Ошибка!|Не выбран ком порт", false);
-    row("port does not open", "/nonexistent/ttyX",
-        "Ошибка!|Не удалось открыть ком порт(/nonexistent/ttyX, 2)", true);
-    row("no rights on the port", "pty",
-        "Ошибка!|Не удалось открыть ком порт(%1, 13)\nНет доступа к порту: "
-        "добавьте пользователя в группу dialout и войдите в систему заново.",
-        false);
-    row("line lost while running", "lost", "", true);
-}
-
-void TestMainWindow::startStop()
-{
-    QFETCH(QString, port);
-    QFETCH(QString, message);
-    QFETCH(bool, leave);
-    PtyLine line;
-    Rig rig(port == "lost" ? line.path() : unopenablePort(port, line, &message));
-    if (port != "lost") {
-        AccessAsNobody nobody;
-        rig.click();
-    } else {
-        rig.click();
-        QCOMPARE(rig.controls(), QString("Стоп 11"));
-        line.hangUp(); // the worker meets the failing line and closes the port by force
-        QTRY_VERIFY_WITH_TIMEOUT(!rig->comPortList()[0]->isOpen(), 10000);
-        rig.click();
-    }
-    QCOMPARE(rig.messages.join(';'), message);
-    QVERIFY(!rig->isNativeRunning());
-    QCOMPARE(rig.controls(), QString("Старт 00"));
-    // The journal starts its file and the history its database; no settings are written.
-    QCOMPARE(QDir(rig.dir.path()).entryList(QDir::Files).filter(QRegularExpression("^(?!history)")),
-             QStringList{"journal.html"});
-    QStringList asked;
-    QTimer::singleShot(50, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        QVERIFY(box);
-        asked << box->windowTitle() << box->text() << box->button(QMessageBox::Yes)->text()
-              << box->button(QMessageBox::No)->text();
-        box->button(leave ? QMessageBox::Yes : QMessageBox::No)->click();
-    });
-    QCOMPARE(rig->close(), leave);
-    QCOMPARE(asked.join('|'), QString("Выход|Вы уверены, что хотите выйти?|Выйти|Отмена"));
-    QCOMPARE(rig->isVisible(), !leave);
-}
-
-void TestMainWindow::startWhileLastSweepRuns()
-{
-    // The first sweep is held at its end until released (10 s at most): it outlasts the stop's wait.
-    QSemaphore release;
-    QAtomicInt held = 0;
-    PtyLine line;
-    Rig rig(line.path());
-    WorkerObject& worker = rig->nativeWorker();
-    worker.setPollingPeriod(100);
-    connect(
-        &worker, &WorkerObject::dataArrived, &worker,
-        [&](const DevicesGuiData&) {
-            if (held.testAndSetOrdered(0, 1))
-                release.tryAcquire(1, 10000);
-        },
-        Qt::DirectConnection);
-    rig.click();
-    QTRY_VERIFY_WITH_TIMEOUT(held.loadAcquire() == 1, 10000);
-    rig.click();
-    QVERIFY(!rig->isNativeRunning() && worker.pollingThread()->isRunning());
-    QElapsedTimer clock;
-    clock.start();
-    rig.click();
-    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed()))); // 2 s, not the sweep
-    QCOMPARE(
-        rig.messages,
-        QStringList{"Ошибка!|Предыдущий опрос ещё не завершён. Повторите запуск через несколько секунд."});
-    QCOMPARE(rig.controls(), QString("Старт 00"));
-    release.release();
-}
 
 QTEST_MAIN(TestMainWindow)
 #include "tst_mainwindow.moc"

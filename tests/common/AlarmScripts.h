@@ -5,11 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
-// Group 1 is row 0, group 2 row 1. A battery x above the other seven deviates by 7/8 x:
-// +1.4 V a voltage warning, +2.0 V an emergency; +5 °C a temperature warning, +8 °C an emergency.
-// A sweep from a script such as "v0=14 t3=33 x1 k2": battery 0 at 14 V, battery 3 at 33 °C,
-// module 1 silent, module 2 unanswered but its entry kept; every other battery at 12 V and 25 °C.
-// "X": the line is lost.
+// "v0=14 t3=33 x1 k2 X": battery 0 at 14 V, 3 at 33 °C, module 1 silent, 2 unanswered but kept, the
+// line lost; the rest at 12 V, 25 °C. Above the other seven +1.4 V / +5 °C warn, +2 V / +8 °C alarm.
 inline DevicesGuiData sweepFrom(const QString& script)
 {
     DevicesGuiData data;
@@ -33,10 +30,9 @@ inline DevicesGuiData sweepFrom(const QString& script)
 // The scripts and what they raise: the window's rows, or all the decisions alone can run (no stop).
 inline void alarmScriptRows(bool window)
 {
-    // sounds: W, C switched on, P needs a player, w through the window too, 1 lost at one silent sweep.
-    // steps: sweeps by "|"; C confirms, R resets, O stops. expected: J<battery><s|e>[c] = journal event
-    // started/ended [confirmed]; W, C, S = sounds; L<module>[c], B<module> = communication lost [confirmed],
-    // back.
+    // sounds: W, C on, P needs a player, w through the window too, 1 lost at one silent sweep. steps:
+    // sweeps by "|", C confirms, R resets, O stops. expected: J<battery><s|e>[c] journal event started or
+    // ended [confirmed]; W, C, S sounds; L<module>[c], B<module> communication lost [confirmed], back.
     QTest::addColumn<QString>("sounds");
     QTest::addColumn<QString>("steps");
     QTest::addColumn<QString>("expected");

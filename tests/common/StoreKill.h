@@ -22,9 +22,8 @@ inline void reportLine(const QByteArray& line)
         ::_exit(3);
 }
 
-// Starts this program with `arguments`, mostly waits for its first output (every fifth round it
-// is killed while it starts), then kills it with SIGKILL at a random moment. Returns the whole
-// lines it printed (the last may have been cut by the kill); false when it did not start or end.
+// This program with `arguments` SIGKILLed at a random moment, mostly after its first output (every
+// fifth round while it starts); the whole lines it printed, false when it did not start or end.
 inline bool killAtRandomMoment(const QStringList& arguments, int round, QRandomGenerator& random,
                                QList<QByteArray>* lines)
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QFile>
+#include "FileContent.h"
 #include <QList>
 #include <QStringList>
 
@@ -15,8 +15,7 @@ inline QByteArray everyBatteryGrouped()
     return xml + "</settings>\n";
 }
 
-// An alarm storm: three batteries of every module swing in and out of warning and
-// emergency, each at its own point of the swing; the modules answer at once.
+// Three batteries of every module swing through warning and emergency; the modules answer at once.
 inline QStringList stormOptions()
 {
     QStringList options{"--no-pacing", "--noise", "0", "--drift-step", "0.8", "--drift-max", "2.4"};
@@ -29,11 +28,9 @@ inline QStringList stormOptions()
 // The paragraphs of a journal file, one a line.
 inline QList<QByteArray> journalParagraphs(const QString& path)
 {
-    QFile file(path);
     QList<QByteArray> paragraphs;
-    if (file.open(QIODevice::ReadOnly))
-        for (const QByteArray& line : file.readAll().split('\n'))
-            if (line.startsWith("<p>"))
-                paragraphs << line.trimmed();
+    for (const QByteArray& line : readFile(path).split('\n'))
+        if (line.startsWith("<p>"))
+            paragraphs << line.trimmed();
     return paragraphs;
 }

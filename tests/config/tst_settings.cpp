@@ -1,4 +1,5 @@
 // settings.xml: what the loader takes and refuses, the file format, and saves that never break the file.
+#include "../common/FileContent.h"
 #include "../common/FileSizeLimit.h"
 #include "../common/WindowInFolder.h"
 #include "config/Settings.h"
@@ -53,12 +54,6 @@ struct Record
         return out.join(' ');
     }
 };
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // One element, e.g. el("mode", "true").
 QByteArray el(const char* name, const QByteArray& text)
@@ -141,10 +136,7 @@ private slots:
         QFETCH(QString, summary);
         const QString path = dir.filePath("settings.xml");
         QFile::remove(path);
-        QFile file(path);
-        QVERIFY(document.isNull() ||
-                (file.open(QIODevice::WriteOnly) && file.write(document) == document.size()));
-        file.close();
+        QVERIFY(document.isNull() || writeFile(path, document));
         Record r;
         QCOMPARE(r.settings.load(path), ok);
         QCOMPARE(r.summary(), summary);

@@ -1,5 +1,4 @@
-// The settings page driven through its widgets: typed fields, clicked buttons, the boxes it
-// opens, and the groups and settings.xml it writes.
+// The settings page through its widgets: typed fields, clicked buttons, its boxes, what it writes.
 #include "../common/WindowInFolder.h"
 #include "config/BatteryListWidgetItem.h"
 #include "config/GroupsSettingsWindow.h"
@@ -87,16 +86,13 @@ const char* const kFields[] = {"warnUpperThreshold",  "crashUpperThreshold", "wa
                                "crashLowerThreshold", "warnTempThreshold",   "crashTempThreshold",
                                "journalSize"};
 const QString kPositive = QStringLiteral("Ошибка!|Значения должны быть положительными!");
-const QString kOrder =
-    QStringLiteral("Ошибка!|Значение для предупреждения должно быть ниже значения для аварии!");
+const QString kOrder = "Ошибка!|Значение для предупреждения должно быть ниже значения для аварии!";
 const QString kLimitNumber = QStringLiteral("Ошибка!|Пределы должны быть числами!");
 const QString kLimitNegative = QStringLiteral("Ошибка!|Предел по напряжению не может быть отрицательным!");
-const QString kLimitOrder =
-    QStringLiteral("Ошибка!|Предел предупреждения должен быть ближе к норме, чем предел аварии!");
+const QString kLimitOrder = "Ошибка!|Предел предупреждения должен быть ближе к норме, чем предел аварии!";
 const QString kJournal = QStringLiteral("Ошибка!|Размер журнала не может быть меньше 1Мб!");
 
-// The applied values in the order of the fields, then the two sounds, then every limit that
-// is on (table row.column=value) and communication loss when not as by default.
+// The fields' values, the sounds, the limits on (row.column=value), communication loss if changed.
 QString appliedValues(const AlarmThresholds& t, const Settings& s)
 {
     QStringList out;

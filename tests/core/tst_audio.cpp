@@ -1,5 +1,4 @@
-// The alarm sounds through a real audio server: a private PulseAudio with a null sink,
-// whose monitor is recorded.
+// The alarm sounds through a private PulseAudio with a null sink, whose monitor is recorded.
 #include "../common/PulseServer.h"
 #include "../common/TextColour.h"
 #include "../common/WindowInFolder.h"
@@ -138,9 +137,7 @@ int main(int argc, char* argv[])
     pulseUp = pulse.start();
     QApplication app(argc, argv);
     TestAudio test;
-    const int rc = QTest::qExec(&test, argc, argv);
-    pulse.stop();
-    return rc;
+    return QTest::qExec(&test, argc, argv); // the server goes with `pulse`
 }
 
 #include "tst_audio.moc"

@@ -60,8 +60,7 @@ private slots:
         QTest::addColumn<double>("dT");
         QTest::addColumn<int>("volt");
         QTest::addColumn<int>("temp");
-        // The whole group moved up by `shift` volts and ten times as many degrees, and the limits
-        // on ("i=value": installation, "gi=value": group 2's own; i in AbsoluteLimits order).
+        // The group moved by `shift` V and 10 × as many °C; limits "i=value", group 2's "gi=value".
         QTest::addColumn<double>("shift");
         QTest::addColumn<QString>("limits");
         QTest::addColumn<QString>("crossed"); // as the journal names it

@@ -1,72 +1,36 @@
-// libFuzzer target: arbitrary bytes through the native answer check and decoder, as the worker
-// takes them from the line.
-//
-// Input: byte 0 the module the worker asked, byte 1 how many bytes the line delivered (the
-// worker decodes a zero-filled 32-byte answer whatever arrived), the rest the answer bytes.
+// libFuzzer target: bytes through the native answer check and decoder, as the worker takes them.
+// Byte 0 the module asked, byte 1 how many bytes the line delivered (the worker decodes a
+// zero-filled 32-byte answer whatever arrived), the rest the answer.
+#include "Require.h"
 #include "link/DevicesGuiData.h"
 #include "link/NativeFrame.h"
 
+#include <algorithm>
 #include <cmath>
-#include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
-// Undefined behaviour stops the run like a crash, so the fuzzer keeps the input.
-extern "C" const char* __ubsan_default_options()
-{
-    return "halt_on_error=1:print_stacktrace=1";
-}
-
-namespace {
-
-constexpr size_t HeaderSize = 2;
-constexpr std::uint32_t Untouched = 0xA5A5A5A5u;
-
-void require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-// The module number a request names must survive the round trip through its three bytes.
-void checkRequest(const std::uint8_t* bytes)
-{
-    const int module = NativeFrame::requestedModule(bytes);
-    require(module >= -1 && module <= 63);
-    if (module < 0)
-        return;
-    const NativeFrame::Request again = NativeFrame::request(module);
-    require(std::memcmp(again.data(), bytes, NativeFrame::requestSize) == 0);
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size < HeaderSize)
+    if (size < 2)
         return 0;
-    const int asked = data[0];
-    size_t received = data[1];
-    if (received > NativeFrame::answerSize)
-        received = NativeFrame::answerSize;
-    if (received > size - HeaderSize)
-        received = size - HeaderSize;
-
+    const size_t received = std::min<size_t>({data[1], NativeFrame::answerSize, size - 2});
     // Every module number the address byte can carry comes back from its request.
-    const NativeFrame::Request request = NativeFrame::request(asked & 0x3F);
-    require(NativeFrame::requestedModule(request.data()) == (asked & 0x3F));
+    require(NativeFrame::requestedModule(NativeFrame::request(data[0] & 0x3F).data()) == (data[0] & 0x3F));
 
     // An exactly-sized heap copy of the delivered bytes: reads past them are seen.
     std::unique_ptr<std::uint8_t[]> line(new std::uint8_t[received]);
-    std::memcpy(line.get(), data + HeaderSize, received);
-    if (received >= static_cast<size_t>(NativeFrame::requestSize))
-        checkRequest(line.get());
-
+    std::memcpy(line.get(), data + 2, received);
+    if (received >= static_cast<size_t>(NativeFrame::requestSize)) {
+        // The module a request names survives the round trip through its three bytes.
+        const int module = NativeFrame::requestedModule(line.get());
+        require(module >= -1 && module <= 63);
+        require(module < 0 ||
+                std::memcmp(NativeFrame::request(module).data(), line.get(), NativeFrame::requestSize) == 0);
+    }
     NativeFrame::Answer answer{};
     std::memcpy(answer.data(), line.get(), received);
-
     unsigned sum = 0;
     for (int i = 0; i < NativeFrame::checksumByte; ++i)
         sum += answer[i];
@@ -79,10 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     MsdData entry;
     entry.valid = true;
-    entry.msd_number = Untouched;
+    entry.msd_number = 0xA5A5A5A5u;
     NativeFrame::decode(answer, entry);
-    require(entry.valid && entry.msd_number == Untouched);
-
+    require(entry.valid && entry.msd_number == 0xA5A5A5A5u);
     const double d = NativeFrame::divisor(answer[NativeFrame::divisorByte]);
     require(std::isfinite(d) && d >= 1.0);
     for (int j = 0; j < MsdData::channelCount; ++j) {

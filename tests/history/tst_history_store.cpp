@@ -1,4 +1,5 @@
 // history.sqlite: recording, roll-up, expiry, damage, a full disk, kills, CSV and the intake.
+#include "../common/FileContent.h"
 #include "../common/FileSizeLimit.h"
 #include "../common/HistorySupport.h"
 #include "../common/StoreKill.h"
@@ -164,10 +165,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath("history.sqlite");
         const QByteArray before(65536, '\x9c');
-        QFile file(path), wal(path + "-wal");
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before) && wal.open(QIODevice::WriteOnly) &&
-                wal.write(QByteArray(8192, '\x5a')));
-        file.close();
+        QVERIFY(writeFile(path, before) && writeFile(path + "-wal", QByteArray(8192, '\x5a')));
         HistoryQuery query(path);
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
         HistoryRecorder recorder(path);
@@ -179,8 +177,7 @@ private slots:
         QTRY_COMPARE(told.count(), 1); // queued to this thread
         const QString name = QFileInfo(told.first().at(0).toString()).fileName();
         QCOMPARE(told.first().at(1).toString(), HistoryRecorder::setAsideMessage(name));
-        QFile aside(dir.filePath(name));
-        QVERIFY(aside.open(QIODevice::ReadOnly) && aside.readAll() == before);
+        QCOMPARE(readFile(dir.filePath(name)), before);
         QCOMPARE(query.series(3, now - 30000, now, HistoryResolution::Raw).points.size(), 10);
     }
     // The disk fills: a message, the newest sweeps the queue holds kept, then recording resumes.
@@ -254,14 +251,12 @@ private slots:
         QTemporaryDir dir;
         QString error;
         QVERIFY2(HistoryCsv::write(dir.filePath("история.csv"), columns, &error, Qt::UTC), qPrintable(error));
-        QFile file(dir.filePath("история.csv"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), "\xEF\xBB\xBF" + QString(lines.join("\r\n") + "\r\n").toUtf8());
+        QCOMPARE(readFile(dir.filePath("история.csv")),
+                 "\xEF\xBB\xBF" + QString(lines.join("\r\n") + "\r\n").toUtf8());
         QVERIFY(!HistoryCsv::write(dir.filePath("нет такой папки/история.csv"), columns, &error) &&
                 !error.isEmpty()); // a failed write says why
     }
-    // Native sweeps from the window as they come, Modbus turns as one sweep a round of the polled
-    // groups; a module or battery that did not answer is a gap.
+    // Native sweeps as they come, Modbus turns a sweep a round; what did not answer is a gap.
     void intake()
     {
         {
@@ -307,9 +302,7 @@ private slots:
         } // stopping records what the second round gathered; group B was not polled again
         QCOMPARE(rawVoltages(path, 0) + " | " + rawVoltages(path, 9), QString("12.00 12.50 | 21.00 -"));
     }
-
     void initTestCase() { std::signal(SIGXFSZ, SIG_IGN); } // a full disk fails writes with EFBIG
-
     void cleanup() { limitFileSize(RLIM_INFINITY); }
 };
 

@@ -1,4 +1,5 @@
 #pragma once
+#include "../common/FileContent.h"
 #include "config/Settings.h"
 #include "core/AlarmThresholds.h"
 #include "journal/Journal.h"
@@ -45,18 +46,6 @@ inline QList<Event> numberedEvents(int first, int count = 1)
         events << Event(n % 16, n % 8, n % 7, QDateTime(QDate(2026, 3, 1), QTime(8, 0)).addSecs(n),
                         20.0 + (n % 10) * 0.1, n / 100.0, 0.3, -0.25, true, n % 3 == 0, 1, 1);
     return events;
-}
-
-inline QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-inline bool writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
 }
 
 inline QList<int> range(int first, int count)

@@ -2,9 +2,6 @@
 #include "../common/FileSizeLimit.h"
 #include "../common/StoreKill.h"
 #include "JournalTestSupport.h"
-#include <QProcess>
-#include <QRandomGenerator>
-#include <QThread>
 #include <csignal>
 #include <malloc.h>
 
@@ -100,11 +97,8 @@ class TestJournalFile : public QObject
 {
     Q_OBJECT
 private slots:
-
     void initTestCase() { std::signal(SIGXFSZ, SIG_IGN); } // a full disk fails writes with EFBIG
-
     void cleanup() { limitFileSize(RLIM_INFINITY); }
-
     void appends_data()
     {
         QTest::addColumn<QByteArray>("before"); // null: no file

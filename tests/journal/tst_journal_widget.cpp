@@ -24,7 +24,6 @@ struct Page
                          &JournalWidget::updateJournalWidget);
         j.journal->setFileNameChooser([this] { return chosen; });
     }
-
     QString cell(int row, int column) { return widget.table()->item(row, column)->text(); }
 
     // The export's text, blanks collapsed, page numbers gone.
@@ -96,8 +95,7 @@ private slots:
         QTest::newRow("Да") << "Да";
         QTest::newRow("closed") << "";
     }
-    // At most 1024 rows, the oldest going first. Clearing empties only the table:
-    // the journal and its file keep everything; the export holds what is shown.
+    // At most 1024 rows; clearing empties only the table, the export holds what is shown.
     void clear()
     {
         QFETCH(QString, answer);

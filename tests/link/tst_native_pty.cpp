@@ -1,5 +1,5 @@
-// The native port on a real pseudo-terminal, and the polling worker's sweeps over it, against
-// the 16 modules played by the far end in a thread of its own.
+// The native port on a real pty, and the worker's sweeps over it against 16 modules in a thread.
+#include "../common/PtyLine.h"
 #include "AnswerFrame.h"
 #include "link/ComPort.h"
 #include "link/NativeFrame.h"
@@ -24,23 +24,18 @@ struct Peer
     std::atomic<int> behaviour[16] = {};
     std::atomic<int> sweep{0};                  // added to channel 0 (× 1000), so kept readings show
     std::atomic<int> pieceSize{32}, pauseMs{0}; // answers go out in pieces this far apart
-    int master = -1, slave = -1;
+    PtyLine pty;
+    int master = pty.farEnd(), slave = ::open(qPrintable(pty.path()), O_RDWR | O_NOCTTY | O_CLOEXEC);
     std::atomic<bool> stopping{false};
     std::thread worker;
     QTemporaryDir dir;
 
     Peer()
     {
-        char name[128] = {};
-        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (::grantpt(master) || ::unlockpt(master) || ::ptsname_r(master, name, sizeof name))
-            return;
-        // Held open, so the far end never reads a hang-up while the port is closed.
-        slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-        termios t{};
+        termios t{}; // the near end held open: the far end never reads a hang-up while the port is closed
         ::cfmakeraw(&t);
         ::tcsetattr(slave, TCSANOW, &t);
-        QFile::link(name, dir.filePath("line"));
+        QFile::link(pty.path(), dir.filePath("line"));
         worker = std::thread(&Peer::run, this);
     }
     ~Peer()
@@ -48,7 +43,6 @@ struct Peer
         stopping = true;
         if (worker.joinable())
             worker.join();
-        ::close(master);
         ::close(slave);
     }
     QString linkPath() const { return dir.filePath("line"); }
@@ -112,41 +106,38 @@ private slots:
         QVERIFY(port.read(buffer, 32, got));
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(buffer), int(got)), typicalAnswer(2).left(16));
     }
-    void keepRule();
-};
-
-void TestNativePty::keepRule()
-{
-    // Module 3 sweep by sweep: g good, c bad checksum, w the answer of another module, s silent;
-    // then whether its entry is valid. Up to four bad frames in a row keep the last good entry;
-    // another module's answer counts none, and is kept only while the count runs.
-    const QString answers = "gwgcswcccgc", valid = "10111111011", answered = "10100000010";
-    Rig rig;
-    rig.peer.pieceSize = 8; // a read gathers an answer that comes in pieces
-    rig.peer.pauseMs = 1;
-    int lastGood = 0;
-    for (int s = 0; s < answers.size(); ++s) {
-        rig.peer.behaviour[3] = int(QString("gcws").indexOf(answers[s]));
-        const DevicesGuiData data = rig.sweep();
-        lastGood = answers[s] == 'g' ? s : lastGood;
-        const QByteArray at = "sweep " + QByteArray::number(s);
-        QVERIFY2(data.msd[3].valid == (valid[s] == '1'), at);
-        // A kept entry is no answer: the loss of communication is counted from these.
-        QVERIFY2(data.answered[3] == (answered[s] == '1') && data.answered[12] && !data.lineLost, at);
-        QVERIFY2(!data.msd[3].valid || data.msd[3].channel[0].voltage == (2430 + 1000 * lastGood) / 200.0,
-                 at);
-        QCOMPARE(data.msd[3].msd_number, 3u);
-        QCOMPARE(data.msd[12].channel[0].voltage, (2520 + 1000 * s) / 200.0);
+    void keepRule()
+    {
+        // Module 3's answers (good, bad checksum, another module's, silent), then whether its entry is valid:
+        // four bad frames in a row keep the last good one; another's counts none, kept while the count runs.
+        const QString answers = "gwgcswcccgc", valid = "10111111011", answered = "10100000010";
+        Rig rig;
+        rig.peer.pieceSize = 8; // a read gathers an answer that comes in pieces
+        rig.peer.pauseMs = 1;
+        int lastGood = 0;
+        for (int s = 0; s < answers.size(); ++s) {
+            rig.peer.behaviour[3] = int(QString("gcws").indexOf(answers[s]));
+            const DevicesGuiData data = rig.sweep();
+            lastGood = answers[s] == 'g' ? s : lastGood;
+            const QByteArray at = "sweep " + QByteArray::number(s);
+            QVERIFY2(data.msd[3].valid == (valid[s] == '1'), at);
+            // A kept entry is no answer: the loss of communication is counted from these.
+            QVERIFY2(data.answered[3] == (answered[s] == '1') && data.answered[12] && !data.lineLost, at);
+            QVERIFY2(!data.msd[3].valid || data.msd[3].channel[0].voltage == (2430 + 1000 * lastGood) / 200.0,
+                     at);
+            QCOMPARE(data.msd[3].msd_number, 3u);
+            QCOMPARE(data.msd[12].channel[0].voltage, (2520 + 1000 * s) / 200.0);
+        }
+        QCOMPARE(rig.errors.count(), answers.count('w'));
+        for (const QVariantList& error : rig.errors)
+            QCOMPARE(error, (QVariantList{"CS msd_number = address, msd 3", 0xFD000004u}));
+        // A line that cannot be opened again: nobody answered, and the sweep says why.
+        QFile::remove(rig.peer.linkPath());
+        rig.port.close(true);
+        const DevicesGuiData gone = rig.sweep();
+        QVERIFY(gone.lineLost && !gone.answered[12]);
     }
-    QCOMPARE(rig.errors.count(), answers.count('w'));
-    for (const QVariantList& error : rig.errors)
-        QCOMPARE(error, (QVariantList{"CS msd_number = address, msd 3", 0xFD000004u}));
-    // A line that cannot be opened again: nobody answered, and the sweep says why.
-    QFile::remove(rig.peer.linkPath());
-    rig.port.close(true);
-    const DevicesGuiData gone = rig.sweep();
-    QVERIFY(gone.lineLost && !gone.answered[12]);
-}
+};
 
 QTEST_GUILESS_MAIN(TestNativePty)
 #include "tst_native_pty.moc"

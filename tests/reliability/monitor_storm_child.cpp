@@ -1,7 +1,6 @@
-// Helper of tst_monitor_kill: the monitor in the given folder, polling the given line through
-// an alarm storm while its settings are saved over and over. Prints "E <paragraph>" once an
-// event is on disk and "S <n>" once the n-th save has returned. The test kills it, or asks it
-// to end with SIGTERM, SIGINT or SIGHUP, which it takes as the program does.
+// Of tst_monitor_kill: the monitor in <folder> polls <line> through a storm, saving its settings over
+// and over; prints "E <paragraph>" once an event is on disk, "S <n>" once the n-th save returned.
+#include "../common/StoreKill.h"
 #include "app/MainWindow.h"
 #include "app/MainWindowForm.h"
 #include "app/QuitOnSignals.h"
@@ -15,25 +14,12 @@
 #include <QPushButton>
 #include <QTimer>
 #include <clocale>
-#include <cstdio>
-#include <unistd.h>
-
-namespace {
-void say(const QByteArray& line)
-{
-    const QByteArray text = line + '\n';
-    if (::write(STDOUT_FILENO, text.constData(), size_t(text.size())) != text.size())
-        ::_exit(3);
-}
-} // namespace
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s <folder> <line>\n", argv[0]);
+    if (argc != 3)
         return 2;
-    }
     std::setlocale(LC_NUMERIC, "C");
     QDir::setCurrent(QString::fromLocal8Bit(argv[1]));
     MainWindow::extraComPorts = QStringList{QString::fromLocal8Bit(argv[2])};
@@ -54,14 +40,15 @@ int main(int argc, char* argv[])
     // Right after the write, on the journal's thread.
     QObject::connect(
         window.alarmJournal(), &Journal::updateJournalWidget, &window,
-        [](const Event& e) { say("E " + JournalFormat::toHtml(e).toUtf8()); }, Qt::DirectConnection);
+        [](const Event& e) { reportLine("E " + JournalFormat::toHtml(e).toUtf8() + '\n'); },
+        Qt::DirectConnection);
 
     int saves = 0;
     QTimer saver;
     QObject::connect(&saver, &QTimer::timeout, [&] {
         settings.setJournalSize(sizes[saves % 2]);
         if (settings.save(QStringLiteral("settings.xml")))
-            say("S " + QByteArray::number(++saves));
+            reportLine("S " + QByteArray::number(++saves) + '\n');
     });
     saver.start(5);
 
