@@ -2,8 +2,10 @@
 #include "../common/PtyLine.h"
 #include "../common/WindowInFolder.h"
 #include "app/MainWindowForm.h"
+#include "app/QtTranslation.h"
 #include "link/WorkerObject.h"
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -118,6 +120,14 @@ private slots:
                      "Ошибка!|Предыдущий опрос ещё не завершён. Повторите запуск через несколько секунд."});
         QCOMPARE(rig.controls(), QString("Старт 00"));
         release.release();
+    }
+    void qtDialogsInRussian()
+    {
+        QVERIFY2(installQtTranslation(*qApp), "qtbase_ru.qm (Debian's qttranslations5-l10n) is missing");
+        QDialogButtonBox box(QDialogButtonBox::Cancel | QDialogButtonBox::Open);
+        QCOMPARE(box.button(QDialogButtonBox::Cancel)->text() + '|' +
+                     box.button(QDialogButtonBox::Open)->text(),
+                 QString("Отмена|Открыть"));
     }
 };
 
