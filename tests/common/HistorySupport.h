@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QVector>
 #include <atomic>
-#include <cmath>
 #include <functional>
 
 // A UTC time from ISO text, with or without its "Z".
@@ -44,10 +43,7 @@ inline HistorySweep makeSweep(qint64 msecs,
 inline HistoryRecorder::Options quickOptions()
 {
     HistoryRecorder::Options o;
-    o.retryMs = 200;
-    o.idleMs = 20;
-    o.rollupRowsPerStep = 50;
-    o.deletesPerStep = 40;
+    o.retryMs = 200, o.idleMs = 20, o.rollupRowsPerStep = 50, o.deletesPerStep = 40;
     return o;
 }
 
@@ -58,8 +54,4 @@ inline bool recordAll(HistoryRecorder& recorder, const QVector<HistorySweep>& sw
         if (recorder.record(sweeps[i]), i % 500 == 499 && !recorder.waitUntilWritten(30000))
             return false;
     return recorder.waitUntilWritten(30000) && recorder.waitUntilIdle(30000);
-}
-inline bool near(double a, double b, double tolerance)
-{
-    return std::fabs(a - b) <= tolerance;
 }

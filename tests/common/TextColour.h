@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QColor>
 #include <QImage>
 #include <QWidget>
 
@@ -12,9 +11,8 @@ inline int pixelsNear(QWidget* widget, const QColor& colour)
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x) {
             const QColor c = image.pixelColor(x, y);
-            count += qAbs(c.red() - colour.red()) + qAbs(c.green() - colour.green()) +
-                         qAbs(c.blue() - colour.blue()) <
-                     60;
+            const int d = qAbs(c.red() - colour.red()) + qAbs(c.green() - colour.green());
+            count += d + qAbs(c.blue() - colour.blue()) < 60;
         }
     return count;
 }

@@ -94,7 +94,6 @@ private slots:
         Chart c(volt);
         c.add(13.0 + du, 25.0 + dt);
         c.add(13.0 - du, 25.0 - dt);
-        c.chart->setFixedHeight(300);
         const QImage shot = c.run();
         // Two members in 700 pixels: bars 50 wide in slots of 54, the first from x 152.
         const QSet<int> thresholdRows = {40, 44, 50, 130, 136, 140};

@@ -7,6 +7,7 @@
 
 #include <QImageReader>
 #include <QLabel>
+#include <QScopedValueRollback>
 #include <QtTest>
 
 namespace {
@@ -16,11 +17,6 @@ QColor picture(const QImage& image)
 {
     return image.convertToFormat(QImage::Format_ARGB32).pixelColor(kBody - QPoint(5, 0));
 }
-struct ModeGuard
-{
-    bool saved = modbusMode;
-    ~ModeGuard() { modbusMode = saved; }
-};
 } // namespace
 
 // The tool tip as the operator sees it: asked for by hovering.
@@ -64,7 +60,6 @@ private slots:
         QTest::newRow("emergency pulses") << 3 << 3 << false << false << int(P::RedAnimation) << "-" << false;
         QTest::newRow("group 0: no alarm") << 0 << 3 << false << false << int(P::Green) << "green" << false;
         QTest::newRow("no group: no alarm") << -1 << 2 << false << false << int(P::Green) << "green" << false;
-        QTest::newRow("ungrouped, no data") << 0 << 0 << false << false << int(P::Grey) << "gray" << false;
         QTest::newRow("ungrouped hidden") << 0 << 1 << false << true << int(P::None) << "" << false;
         QTest::newRow("lost pulses") << 3 << 0 << false << false << int(P::NoLinkAnimation) << "-" << true;
         QTest::newRow("link lost, confirmed") << 3 << 0 << true << false << int(P::NoLink) << "gray" << true;
@@ -80,8 +75,7 @@ private slots:
         QFETCH(int, picture);
         QFETCH(QString, file);
         QFETCH(bool, lost);
-        ModeGuard mode;
-        modbusMode = true;
+        QScopedValueRollback<bool> mode(modbusMode, true);
         BatteryGroup g(group);
         Battery battery(7, 0, 7);
         MKPWidget tile;
@@ -105,8 +99,7 @@ private slots:
     }
     void textsFollowTheBattery()
     {
-        ModeGuard mode;
-        modbusMode = false;
+        QScopedValueRollback<bool> mode(modbusMode, false);
         AlarmThresholds thresholds;
         BatteryGroup group(2);
         Battery a(29, 3, 5), b(30, 3, 6);
