@@ -15,8 +15,7 @@
 inline qint64 utc(const char* text)
 {
     QDateTime t = QDateTime::fromString(QString::fromLatin1(text), Qt::ISODateWithMs);
-    if (t.timeSpec() == Qt::LocalTime)
-        t.setTimeSpec(Qt::UTC);
+    t.setTimeSpec(Qt::UTC); // without "Z" it was read as local time
     return t.toMSecsSinceEpoch();
 }
 

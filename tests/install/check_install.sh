@@ -39,10 +39,9 @@ cmp -s "$data/crash.wav" "$lib/crash.wav" || { echo "the default sound was not u
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/pkg" >/dev/null)
 deb=$(ls "$work"/pkg/*.deb)
 contents=$(dpkg-deb -c "$deb")
-for f in ./usr/bin/orvik-monitor ./usr/lib/orvik-monitor/orvik-monitor ./usr/lib/orvik-monitor/ORVIK-Monitor_manual.pdf \
-         ./usr/share/man/man1/orvik-monitor.1.gz ./usr/share/doc/orvik-monitor/copyright \
-         ./usr/share/doc/orvik-monitor/changelog.gz; do
-  grep -q " $f\$" <<<"$contents" || { echo "not in the package: $f"; exit 1; }
+for f in bin/orvik-monitor lib/orvik-monitor/{orvik-monitor,ORVIK-Monitor_manual.pdf} \
+         share/man/man1/orvik-monitor.1.gz share/doc/orvik-monitor/{copyright,changelog.gz}; do
+  grep -q " ./usr/$f\$" <<<"$contents" || { echo "not in the package: $f"; exit 1; }
 done
 depends=$(dpkg-deb -f "$deb" Depends)
 for d in libqt5sql5-sqlite qttranslations5-l10n libqt5multimedia5-plugins; do

@@ -11,12 +11,8 @@
 #include <QtTest>
 
 namespace {
-// A body pixel below both value labels: what it shows is the picture alone.
+// A body pixel below both value labels: what it shows is the picture alone, drawn 5 pixels to the right.
 const QPoint kBody(40, 57);
-QColor picture(const QImage& image)
-{
-    return image.convertToFormat(QImage::Format_ARGB32).pixelColor(kBody - QPoint(5, 0));
-}
 } // namespace
 
 // The tool tip as the operator sees it: asked for by hovering.
@@ -89,9 +85,10 @@ private slots:
         if (file != "-") { // an animation may advance between two reads; a lost link has a blue frame
             const QImage shown = tile.grab().toImage();
             QCOMPARE(shown.pixelColor(2, 30) == QColor(30, 80, 220), lost && group > 0);
-            QCOMPARE(shown.pixelColor(kBody), file.isEmpty()
-                                                  ? tile.palette().color(QPalette::Window)
-                                                  : ::picture(QImage(":/new/prefix1/Batt_" + file + ".png")));
+            const QImage png =
+                QImage(":/new/prefix1/Batt_" + file + ".png").convertToFormat(QImage::Format_ARGB32);
+            QCOMPARE(shown.pixelColor(kBody), file.isEmpty() ? tile.palette().color(QPalette::Window)
+                                                             : png.pixelColor(kBody - QPoint(5, 0)));
         }
         // Hidden, the tile keeps only its address; the decision is taken when it paints.
         QCOMPARE(tile.voltageLabel()->isHidden(), hideUngrouped && group <= 0);
