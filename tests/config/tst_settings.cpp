@@ -42,6 +42,12 @@ struct Record
         for (int i = 0; i < 128; ++i)
             if (s.groupOf(i / 8, i % 8))
                 out << QString("g%1=%2").arg(i).arg(s.groupOf(i / 8, i % 8));
+        const Settings::Mqtt& m = s.mqtt();
+        const QString mqtt =
+            QStringList{s.roomName(), m.host, QString::number(m.port), m.tlsCa, m.user, m.password, m.topic}
+                .join(',');
+        if (mqtt != Settings::defaultRoomName() + ",,1883,,,," || m.enabled || m.haDiscovery)
+            out << QString("mqtt=%1,%2,").arg(int(m.enabled)).arg(int(m.haDiscovery)) + mqtt;
         if (!s.commLossAlarm() || s.commLossSweeps() != Settings::defaultCommLossSweeps)
             out << QString("comm=%1,%2").arg(int(s.commLossAlarm())).arg(s.commLossSweeps());
         const char* limits[] = {"uHW", "uHE", "uLW", "uLE", "tHW", "tHE", "tLW", "tLE"};
@@ -122,6 +128,14 @@ private slots:
         row("communication loss", el("comm_loss_alarm", "false") + el("comm_loss_sweeps", "7"), "comm=0,7");
         for (const char* bad : {"0", "101", "x", ""})
             row(QString("sweeps refused: '%1'").arg(bad), el("comm_loss_sweeps", bad), "");
+        row("mqtt",
+            el("room_name", "Цех 1") + el("mqtt_enabled", "true") + el("mqtt_host", "h") +
+                el("mqtt_port", "8883") + el("mqtt_tls_ca", "ca") + el("mqtt_user", "u") +
+                el("mqtt_password", "p") + el("mqtt_topic", "a/b") + el("mqtt_ha_discovery", "true"),
+            "mqtt=1,1,Цех 1,h,8883,ca,u,p,a/b");
+        for (const char* bad : {"0", "65536", "x", "", "1e3"}) // and the room's name stays the host's
+            row(QString("port refused: '%1'").arg(bad),
+                el("mqtt_port", bad) + el("mqtt_enabled", "1") + el("room_name", " "), "");
         row("sounds off", el("warning_alarm", "false") + el("emergency_alarm", "false"), "sounds=00");
         row("sounds: only false and true count", el("warning_alarm", "TRUE") + el("warning_alarm", "0"), "");
         row("group of the last battery", "<group_id mkp=\"7\" msd=\"15\">6</group_id>", "g127=6");
@@ -182,7 +196,7 @@ private slots:
         // Without a settings page its fields are written as "error".
         QCOMPARE(lines[141] + lines[152], " <ModbusAddr1>error</ModbusAddr1> <Dat6>error</Dat6>");
         // Then communication loss and the limits, the installation's and groups 1..6; off is empty.
-        QCOMPARE(lines.mid(153, 4).join('|') + lines[161] + lines[204] + lines[210] + lines[211],
+        QCOMPARE(lines.mid(153, 4).join('|') + lines[161] + lines[204] + lines[210] + lines[220],
                  " <comm_loss_alarm>true</comm_loss_alarm>| <comm_loss_sweeps>9</comm_loss_sweeps>| "
                  "<volt_abs_high_warning></volt_abs_high_warning>| "
                  "<volt_abs_high_emergency></volt_abs_high_emergency> "
@@ -204,6 +218,12 @@ private slots:
         QVERIFY(!ok && !b.settings.lastSaveError().isEmpty());
         QCOMPARE(readFile(path), readFile(own.filePath("again.xml"))); // the old file stays whole
         QCOMPARE(QDir(own.path()).entryList(QDir::Files), (QStringList{"again.xml", "trip.xml"}));
+        QCOMPARE(lines[211] + lines[217], " <room_name>" + Settings::defaultRoomName() +
+                                              "</room_name> <mqtt_password></mqtt_password>");
+        b.settings.setMqtt(
+            {true, "h", 1, "", "u", "secret", "", false}); // the password readable by its owner alone
+        QVERIFY(b.settings.save(path) &&
+                (QFile::permissions(path) & 0x0FFF) == (QFile::ReadUser | QFile::WriteUser));
     }
 
 private:
