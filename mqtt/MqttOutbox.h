@@ -28,7 +28,8 @@ public:
     MqttOutbox(const MqttOutbox&) = delete;
     MqttOutbox& operator=(const MqttOutbox&) = delete;
 
-    // False with errorText() set when the file cannot be used; true after a set-aside too.
+    // Closes the file open before. False with errorText() set when the file cannot be used;
+    // true after a set-aside too.
     bool open(const QString& path);
     void close();
     bool isOpen() const { return m_db.isOpen(); }
