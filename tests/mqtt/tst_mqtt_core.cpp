@@ -63,8 +63,8 @@ private slots:
         row("no data", battery(c, true, at), B,
             "u=null t=null state=0 u_state=0 t_state=0 no_data=true comm_lost=true");
         row("group", group(g, at), t, "u_mean=15.01 t_mean=24.3 members=2 with_data=1");
-        row("summary", summary({1, 2, 3, 4, true, true}, at), t,
-            "warning=1 emergency=2 unconfirmed=3 comm_lost=4 polling=true mode=modbus");
+        row("summary", summary({1, 2, 3, 4, false, true}, at), t,
+            "warning=1 emergency=2 unconfirmed=3 comm_lost=4 polling=false mode=modbus");
         row("begin at a limit", alarm(true, false, 'U'), A, "limit=U> limit_value=15");
         row("end", alarm(false, false), A, "kind=end");
         row("confirm", alarm(true, true), A, "kind=confirm confirmed=true");
