@@ -7,6 +7,7 @@
 #include <QDomDocument>
 #include <QFile>
 #include <QSaveFile>
+#include <QSysInfo>
 #include <cmath>
 
 namespace {
@@ -75,6 +76,12 @@ void Settings::reset()
     m_commLossSweeps = defaultCommLossSweeps;
     if (m_thresholds)
         m_thresholds->setDefaults();
+}
+
+QString Settings::defaultRoomName()
+{
+    const QString host = QSysInfo::machineHostName();
+    return host.isEmpty() ? QStringLiteral("orvik") : host;
 }
 
 int Settings::groupOf(int msdIndex, int mkpIndex) const
@@ -163,6 +170,15 @@ QByteArray Settings::toXml() const
         for (int i = 0; i < AbsoluteLimits::count; ++i)
             add(limitTag(i, g), limitText(limits.value[i]));
     }
+    add(QStringLiteral("room_name"), m_roomName);
+    add(QStringLiteral("mqtt_enabled"), boolText(m_mqtt.enabled));
+    add(QStringLiteral("mqtt_host"), m_mqtt.host);
+    add(QStringLiteral("mqtt_port"), QString::number(m_mqtt.port));
+    add(QStringLiteral("mqtt_tls_ca"), m_mqtt.tlsCa);
+    add(QStringLiteral("mqtt_user"), m_mqtt.user);
+    add(QStringLiteral("mqtt_password"), m_mqtt.password);
+    add(QStringLiteral("mqtt_topic"), m_mqtt.topic);
+    add(QStringLiteral("mqtt_ha_discovery"), boolText(m_mqtt.haDiscovery));
     return doc.toByteArray(1);
 }
 
@@ -181,6 +197,13 @@ bool Settings::save(const QString& path) const
     // a buffered QSaveFile commits a truncated file without noticing.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         m_lastSaveError = file.errorString();
+        return false;
+    }
+    // Set on the new file before it replaces the old one: the password is never readable by others.
+    if (!m_mqtt.password.isEmpty() &&
+        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+        m_lastSaveError = file.errorString();
+        file.cancelWriting();
         return false;
     }
     if (file.write(data) != data.size()) {
@@ -241,10 +264,13 @@ void Settings::applyElement(const QString& tag, const QDomElement& element, Alar
         return;
     }
     if (tag == QLatin1String("warning_alarm") || tag == QLatin1String("emergency_alarm") ||
-        tag == QLatin1String("comm_loss_alarm")) {
-        bool& flag = tag == QLatin1String("warning_alarm")     ? m_warningAlarm
-                     : tag == QLatin1String("emergency_alarm") ? m_emergencyAlarm
-                                                               : m_commLossAlarm;
+        tag == QLatin1String("comm_loss_alarm") || tag == QLatin1String("mqtt_enabled") ||
+        tag == QLatin1String("mqtt_ha_discovery")) {
+        bool& flag = tag == QLatin1String("warning_alarm")       ? m_warningAlarm
+                     : tag == QLatin1String("emergency_alarm")   ? m_emergencyAlarm
+                     : tag == QLatin1String("mqtt_enabled")      ? m_mqtt.enabled
+                     : tag == QLatin1String("mqtt_ha_discovery") ? m_mqtt.haDiscovery
+                                                                 : m_commLossAlarm;
         if (text == kTrue)
             flag = true;
         else if (text == kFalse)
@@ -283,6 +309,8 @@ void Settings::applyElement(const QString& tag, const QDomElement& element, Alar
         m_comPort = text;
     } else if (tag == QLatin1String("mode")) {
         m_mode = text;
+    } else if (tag.startsWith(QLatin1String("mqtt_")) || tag == QLatin1String("room_name")) {
+        applyMqttElement(tag, text);
     } else {
         for (int g = 1; g <= groupCount; ++g) {
             if (tag == QStringLiteral("ModbusAddr%1").arg(g))
@@ -291,6 +319,22 @@ void Settings::applyElement(const QString& tag, const QDomElement& element, Alar
                 m_dat[g - 1] = text;
         }
     }
+}
+
+void Settings::applyMqttElement(const QString& tag, const QString& text)
+{
+    if (tag == QLatin1String("mqtt_port")) {
+        intInRange(text, 1, 65535, &m_mqtt.port);
+        return;
+    }
+    // An empty room name keeps the host name.
+    if (tag == QLatin1String("room_name") && !text.trimmed().isEmpty())
+        m_roomName = text;
+    QString* const texts[] = {&m_mqtt.host, &m_mqtt.tlsCa, &m_mqtt.user, &m_mqtt.password, &m_mqtt.topic};
+    const char* const tags[] = {"mqtt_host", "mqtt_tls_ca", "mqtt_user", "mqtt_password", "mqtt_topic"};
+    for (int i = 0; i < 5; ++i)
+        if (tag == QLatin1String(tags[i]))
+            *texts[i] = text;
 }
 
 void Settings::applyLimit(const QString& tag, const QString& text, AlarmThresholds& candidates) const

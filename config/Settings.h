@@ -17,6 +17,7 @@ public:
     static constexpr int defaultCommLossSweeps = 3;
     static constexpr int minCommLossSweeps = 1;
     static constexpr int maxCommLossSweeps = 100;
+    static constexpr int defaultMqttPort = 1883;
 
     Settings();
 
@@ -50,8 +51,29 @@ public:
     void setModbusFields(int group, int address, int firstSensor);
     int modbusAddressField(int group) const;
 
+    // The battery room's name (messages, titles): the host name unless the operator set one.
+    static QString defaultRoomName();
+    QString roomName() const { return m_roomName; }
+    void setRoomName(const QString& name) { m_roomName = name; }
+    // Publishing to an MQTT broker. An empty CA file is plain TCP; an empty topic is the
+    // default base topic made from the room's name.
+    struct Mqtt
+    {
+        bool enabled = false;
+        QString host;
+        int port = defaultMqttPort;
+        QString tlsCa;
+        QString user;
+        QString password;
+        QString topic;
+        bool haDiscovery = false;
+    };
+    const Mqtt& mqtt() const { return m_mqtt; }
+    void setMqtt(const Mqtt& mqtt) { m_mqtt = mqtt; }
+
     bool load(const QString& path);
-    // Replaces the file atomically: a failed write leaves the old file as it was.
+    // Replaces the file atomically: a failed write leaves the old file as it was. With an
+    // MQTT password the file is readable by its owner only.
     bool save(const QString& path) const;
     // The document save() writes, without touching the disk.
     QByteArray toXml() const;
@@ -59,6 +81,7 @@ public:
 
 private:
     void applyElement(const QString& tag, const class QDomElement& element, AlarmThresholds& candidates);
+    void applyMqttElement(const QString& tag, const QString& text);
     void applyLimit(const QString& tag, const QString& text, AlarmThresholds& candidates) const;
     void applyCandidates(const AlarmThresholds& candidates);
 
@@ -75,5 +98,7 @@ private:
     QString m_dat[groupCount];
     QString m_addressField[groupCount];
     QString m_sensorField[groupCount];
+    QString m_roomName = defaultRoomName();
+    Mqtt m_mqtt;
     mutable QString m_lastSaveError;
 };

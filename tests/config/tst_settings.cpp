@@ -43,6 +43,10 @@ struct Record
         for (int i = 0; i < 128; ++i)
             if (s.groupOf(i / 8, i % 8))
                 out << QString("g%1=%2").arg(i).arg(s.groupOf(i / 8, i % 8));
+        const Settings::Mqtt& m = s.mqtt(); // the room and the broker, when not the defaults
+        const QString x = QStringList{s.roomName(), m.host, m.tlsCa, m.user, m.password, m.topic}.join(',');
+        if (x != Settings::defaultRoomName() + ",,,,," || m.enabled || m.haDiscovery || m.port != 1883)
+            out << QString("mqtt=%1,%2,%3,").arg(int(m.enabled)).arg(int(m.haDiscovery)).arg(m.port) + x;
         if (!s.commLossAlarm() || s.commLossSweeps() != Settings::defaultCommLossSweeps)
             out << QString("comm=%1,%2").arg(int(s.commLossAlarm())).arg(s.commLossSweeps());
         const char* limits[] = {"uHW", "uHE", "uLW", "uLE", "tHW", "tHE", "tLW", "tLE"};
@@ -117,6 +121,12 @@ private slots:
         row("communication loss", el("comm_loss_alarm", "false") + el("comm_loss_sweeps", "7"), "comm=0,7");
         for (const char* bad : {"0", "101", "x", ""})
             row(QString("sweeps refused: '%1'").arg(bad), el("comm_loss_sweeps", bad), "");
+        row("mqtt, bad port and room refused",
+            el("room_name", "Ц") + el("room_name", " ") + el("mqtt_enabled", "true") + el("mqtt_host", "h") +
+                el("mqtt_port", "8883") + el("mqtt_port", "65536") + el("mqtt_tls_ca", "c") +
+                el("mqtt_user", "u") + el("mqtt_password", "p") + el("mqtt_topic", "a/b") +
+                el("mqtt_ha_discovery", "true"),
+            "mqtt=1,1,8883,Ц,h,c,u,p,a/b");
         row("sounds off", el("warning_alarm", "false") + el("emergency_alarm", "false"), "sounds=00");
         row("sounds: only false and true count", el("warning_alarm", "TRUE") + el("warning_alarm", "0"), "");
         row("group of the last battery", "<group_id mkp=\"7\" msd=\"15\">6</group_id>", "g127=6");
@@ -148,6 +158,7 @@ private slots:
         a.settings.setWarningAlarm(false);
         a.settings.setJournalSize(12.5);
         a.settings.setCommLossSweeps(9);
+        a.settings.setMqtt({true, "h", 1, "", "u", "secret", "", false}); // the file then its owner's alone
         a.thresholds.limits.value[AbsoluteLimits::TempLowWarning] = -2.5;
         a.thresholds.groupLimits[5].value[AbsoluteLimits::VoltHighEmergency] = 14.75;
         for (int i = 0; i < 128; ++i)
@@ -155,6 +166,7 @@ private slots:
         QTemporaryDir own;
         const QString path = own.filePath("trip.xml");
         QVERIFY(a.settings.save(path));
+        QCOMPARE(QFile::permissions(path) & 0x0FFF, QFile::ReadUser | QFile::WriteUser);
         const QList<QByteArray> lines = readFile(path).split('\n');
         QCOMPARE(
             lines.mid(0, 5).join('|'),
@@ -174,7 +186,7 @@ private slots:
         // Without a settings page its fields are written as "error".
         QCOMPARE(lines[141] + lines[152], " <ModbusAddr1>error</ModbusAddr1> <Dat6>error</Dat6>");
         // Then communication loss and the limits, the installation's and groups 1..6; off is empty.
-        QCOMPARE(lines.mid(153, 4).join('|') + lines[161] + lines[204] + lines[210] + lines[211],
+        QCOMPARE(lines.mid(153, 4).join('|') + lines[161] + lines[204] + lines[210] + lines[220],
                  " <comm_loss_alarm>true</comm_loss_alarm>| <comm_loss_sweeps>9</comm_loss_sweeps>| "
                  "<volt_abs_high_warning></volt_abs_high_warning>| "
                  "<volt_abs_high_emergency></volt_abs_high_emergency> "

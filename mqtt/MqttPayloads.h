@@ -1,0 +1,28 @@
+#pragma once
+
+#include "mqtt/MqttSummary.h"
+
+#include <QByteArray>
+#include <QDateTime>
+
+class Battery;
+class BatteryGroup;
+class Event;
+
+// The JSON bodies of the room's messages, compact. Times are UTC in ISO 8601 to the second
+// ("2026-12-08T11:05:03Z"); voltages have 2 decimals and temperatures 1, rounded as the
+// journal writes them; a reading without data is null.
+namespace MqttPayloads {
+
+// The retained status while running, and the last will and clean exit's.
+QByteArray online(const QDateTime& time);
+QByteArray offline();
+QByteArray battery(const Battery& battery, bool commLost, const QDateTime& time);
+QByteArray group(const BatteryGroup& group, const QDateTime& time);
+QByteArray summary(const MqttSummary& summary, const QDateTime& time);
+// Kinds: "begin", "end", "confirm" of an alarm; "comm_lost", "comm_confirm", "comm_restored".
+QByteArray event(const Event& event);
+
+QString utcTime(const QDateTime& time);
+
+} // namespace MqttPayloads
