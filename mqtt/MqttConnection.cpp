@@ -31,12 +31,6 @@ MqttConnection::MqttConnection(const Options& options, QObject* parent)
     : QObject(parent), m_options(options), m_loop(new QTimer(this))
 {
     initLibrary();
-    m_mosq = mosquitto_new(options.clientId.toUtf8().constData(), true, this);
-    if (m_mosq) {
-        mosquitto_connect_callback_set(m_mosq, &MqttConnection::onConnect);
-        mosquitto_disconnect_callback_set(m_mosq, &MqttConnection::onDisconnect);
-        mosquitto_publish_callback_set(m_mosq, &MqttConnection::onPublish);
-    }
     m_loop->setInterval(loopIntervalMs);
     connect(m_loop, &QTimer::timeout, this, &MqttConnection::tick);
 }
@@ -49,10 +43,24 @@ MqttConnection::~MqttConnection()
 
 void MqttConnection::open()
 {
-    if (!m_mosq) {
-        m_reason = QStringLiteral("MQTT: клиент не создан");
-        return;
-    }
+    m_state = State::Waiting;
+    m_retryAt = 0;
+    m_loop->start();
+    tick();
+}
+
+int MqttConnection::renew()
+{
+    // A fresh client each attempt: libmosquitto would otherwise send its own copies of the
+    // unacknowledged messages again, while the owner sends them again from its outbox.
+    if (m_mosq)
+        mosquitto_destroy(m_mosq);
+    m_mosq = mosquitto_new(m_options.clientId.toUtf8().constData(), true, this);
+    if (!m_mosq)
+        return MOSQ_ERR_NOMEM;
+    mosquitto_connect_callback_set(m_mosq, &MqttConnection::onConnect);
+    mosquitto_disconnect_callback_set(m_mosq, &MqttConnection::onDisconnect);
+    mosquitto_publish_callback_set(m_mosq, &MqttConnection::onPublish);
     const QByteArray will = m_options.willTopic.toUtf8(), user = utf8OrNull(m_options.user),
                      password = utf8OrNull(m_options.password);
     mosquitto_will_set(m_mosq, will.constData(), m_options.willPayload.size(),
@@ -60,25 +68,20 @@ void MqttConnection::open()
     if (!user.isEmpty())
         mosquitto_username_pw_set(m_mosq, user.constData(),
                                   password.isNull() ? nullptr : password.constData());
-    if (!m_options.caFile.isEmpty()) {
-        const int rc = mosquitto_tls_set(m_mosq, m_options.caFile.toLocal8Bit().constData(), nullptr, nullptr,
-                                         nullptr, nullptr);
-        if (rc != MOSQ_ERR_SUCCESS) {
-            m_reason = QStringLiteral("MQTT: ошибка TLS: %1").arg(QString::fromUtf8(mosquitto_strerror(rc)));
-            return;
-        }
-    }
-    m_state = State::Waiting;
-    m_retryAt = 0;
-    m_loop->start();
-    tick();
+    if (m_options.caFile.isEmpty())
+        return MOSQ_ERR_SUCCESS;
+    const int rc = mosquitto_tls_set(m_mosq, m_options.caFile.toLocal8Bit().constData(), nullptr, nullptr,
+                                     nullptr, nullptr);
+    return rc == MOSQ_ERR_SUCCESS ? rc : MOSQ_ERR_TLS;
 }
 
 void MqttConnection::attempt()
 {
+    int rc = renew();
     // The host's name is resolved here, blocking this thread (never the GUI's) for a moment.
-    const int rc = mosquitto_connect_async(m_mosq, m_options.host.toUtf8().constData(), m_options.port,
-                                           keepAliveSeconds);
+    if (rc == MOSQ_ERR_SUCCESS)
+        rc = mosquitto_connect_async(m_mosq, m_options.host.toUtf8().constData(), m_options.port,
+                                     keepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS)
         return lost(rc);
     m_state = State::Connecting;

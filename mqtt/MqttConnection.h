@@ -57,6 +57,7 @@ private:
         Connected
     };
     void tick();
+    int renew();
     void attempt();
     void lost(int rc);
     static void onConnect(mosquitto*, void* self, int rc);
