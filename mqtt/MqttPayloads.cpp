@@ -1,7 +1,5 @@
 #include "mqtt/MqttPayloads.h"
 
-#include "core/Battery.h"
-#include "core/BatteryGroup.h"
 #include "journal/Event.h"
 #include "journal/JournalFormat.h"
 #include "mqtt/MqttTopics.h"
@@ -18,21 +16,14 @@ QJsonValue rounded(double value, int decimals)
     return JournalFormat::fixedNumber(value, decimals).toDouble();
 }
 
+QJsonValue reading(double value, int decimals)
+{
+    return qIsNaN(value) ? QJsonValue() : rounded(value, decimals);
+}
+
 QJsonValue limitName(char quantity, char direction)
 {
     return quantity ? QJsonValue(QString(QLatin1Char(quantity)) + QLatin1Char(direction)) : QJsonValue();
-}
-
-// Of a battery in alarm from an absolute limit, the higher state's limit, voltage first.
-QJsonValue batteryLimit(const Battery& b)
-{
-    const AbsoluteLimits::Limit volt = b.voltLimit(), temp = b.tempLimit();
-    const bool useVolt =
-        volt != AbsoluteLimits::count && (temp == AbsoluteLimits::count || b.voltState() >= b.tempState());
-    const AbsoluteLimits::Limit limit = useVolt ? volt : temp;
-    if (limit == AbsoluteLimits::count)
-        return QJsonValue();
-    return limitName(AbsoluteLimits::quantityOf(limit), AbsoluteLimits::directionOf(limit));
 }
 
 QString kindOf(const Event& e)
@@ -72,31 +63,27 @@ QByteArray offline()
     return compact({{"online", 0}});
 }
 
-QByteArray battery(const Battery& b, bool commLost, const QDateTime& time)
+QByteArray battery(const MqttSnapshot::BatteryEntry& b, const QDateTime& time)
 {
-    const bool noData = b.hasNoData();
-    return compact({{"u", noData ? QJsonValue() : rounded(b.voltage(), 2)},
-                    {"t", noData ? QJsonValue() : rounded(b.temperature(), 1)},
-                    {"state", b.state()},
-                    {"u_state", b.voltState()},
-                    {"t_state", b.tempState()},
-                    {"group", b.groupNumber()},
-                    {"confirmed", b.isConfirmed()},
-                    {"no_data", noData},
-                    {"comm_lost", commLost},
-                    {"limit", batteryLimit(b)},
+    return compact({{"u", reading(b.voltage, 2)},
+                    {"t", reading(b.temperature, 1)},
+                    {"state", b.state},
+                    {"u_state", b.voltState},
+                    {"t_state", b.tempState},
+                    {"group", b.group},
+                    {"confirmed", b.confirmed},
+                    {"no_data", b.noData},
+                    {"comm_lost", b.commLost},
+                    {"limit", b.limit.isEmpty() ? QJsonValue() : QJsonValue(b.limit)},
                     {"time", utcTime(time)}});
 }
 
-QByteArray group(const BatteryGroup& g, const QDateTime& time)
+QByteArray group(const MqttSnapshot::GroupEntry& g, const QDateTime& time)
 {
-    int withData = 0;
-    for (const Battery* b : g.batteries())
-        withData += b->hasNoData() ? 0 : 1;
-    return compact({{"u_mean", withData ? rounded(g.meanVoltage(), 2) : QJsonValue()},
-                    {"t_mean", withData ? rounded(g.meanTemperature(), 1) : QJsonValue()},
-                    {"members", g.batteryCount()},
-                    {"with_data", withData},
+    return compact({{"u_mean", reading(g.meanVoltage, 2)},
+                    {"t_mean", reading(g.meanTemperature, 1)},
+                    {"members", g.members},
+                    {"with_data", g.withData},
                     {"time", utcTime(time)}});
 }
 
@@ -137,6 +124,18 @@ QByteArray event(const Event& e)
     o.insert("limit_value",
              e.limitQuantity() ? rounded(e.limitValue(), e.limitQuantity() == 'U' ? 2 : 1) : QJsonValue());
     return compact(o);
+}
+
+QByteArray withSequence(const QByteArray& event, qint64 seq)
+{
+    QJsonObject o = QJsonDocument::fromJson(event).object();
+    o.insert("seq", seq);
+    return compact(o);
+}
+
+QByteArray droppedNote(int count, const QDateTime& time)
+{
+    return compact({{"time", utcTime(time)}, {"kind", "dropped"}, {"count", count}});
 }
 
 } // namespace MqttPayloads

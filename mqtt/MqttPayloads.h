@@ -1,12 +1,10 @@
 #pragma once
 
-#include "mqtt/MqttSummary.h"
+#include "mqtt/MqttSnapshot.h"
 
 #include <QByteArray>
 #include <QDateTime>
 
-class Battery;
-class BatteryGroup;
 class Event;
 
 // The JSON bodies of the room's messages, compact. Times are UTC in ISO 8601 to the second
@@ -17,11 +15,15 @@ namespace MqttPayloads {
 // The retained status while running, and the last will and clean exit's.
 QByteArray online(const QDateTime& time);
 QByteArray offline();
-QByteArray battery(const Battery& battery, bool commLost, const QDateTime& time);
-QByteArray group(const BatteryGroup& group, const QDateTime& time);
+QByteArray battery(const MqttSnapshot::BatteryEntry& battery, const QDateTime& time);
+QByteArray group(const MqttSnapshot::GroupEntry& group, const QDateTime& time);
 QByteArray summary(const MqttSummary& summary, const QDateTime& time);
 // Kinds: "begin", "end", "confirm" of an alarm; "comm_lost", "comm_confirm", "comm_restored".
 QByteArray event(const Event& event);
+// An event's body with its place in the outbox as "seq", so a subscriber can drop a repeat.
+QByteArray withSequence(const QByteArray& event, qint64 seq);
+// The note in the events' stream where the outbox dropped its oldest for its bound.
+QByteArray droppedNote(int count, const QDateTime& time);
 
 QString utcTime(const QDateTime& time);
 

@@ -2,9 +2,11 @@
 #include "core/AlarmThresholds.h"
 #include "core/Battery.h"
 #include "core/BatteryGroup.h"
+#include "core/CommLossTracker.h"
 #include "journal/Event.h"
 #include "mqtt/MqttOutbox.h"
 #include "mqtt/MqttPayloads.h"
+#include "mqtt/MqttSnapshot.h"
 #include "mqtt/MqttTopics.h"
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -51,18 +53,21 @@ private slots:
         static AlarmThresholds limits; // the voltage's emergency limit at 15 V
         limits.limits.value[AbsoluteLimits::VoltHighEmergency] = 15;
         static BatteryGroup g(2);
-        static Battery a(0, 5, 2), c(2, 5, 4);
+        static Battery a(0, 5, 2), c(2, 6, 4);
         a.setThresholds(&limits), a.setGroup(&g), c.setGroup(&g), g.addBattery(&a), g.addBattery(&c);
         a.setVoltage(15.006), a.setTemperature(24.25), c.setNoData(true), g.recalculate(), a.updateState();
+        CommLossTracker lost(16); // c's module
+        lost.setWatched(6, true), lost.markLost(6);
+        const MqttSnapshot s = MqttSnapshot::take({{&a, &c}}, {&g}, lost, {}, at);
         const QString t = "time=2026-12-08T11:05:03Z", C = t + " group=0 battery=null confirmed=false";
         const QString B = t + " u=15.01 t=24.3 state=3 u_state=3 t_state=1 group=2 confirmed=false "
                               "no_data=false comm_lost=false limit=null";
         const QString A = t + " group=2 battery=05_3 kind=begin confirmed=false u=15.01 t=24.3 du=1.13 "
                               "dt=-0.1 u_state=3 t_state=1 limit=null limit_value=null";
-        row("at a limit, rounded", battery(a, false, at), B, "limit=U>");
-        row("no data", battery(c, true, at), B,
+        row("at a limit, rounded", battery(s.batteries[42], at), B, "limit=U>");
+        row("no data", battery(s.batteries[52], at), B,
             "u=null t=null state=0 u_state=0 t_state=0 no_data=true comm_lost=true");
-        row("group", group(g, at), t, "u_mean=15.01 t_mean=24.3 members=2 with_data=1");
+        row("group", group(s.groups[1], at), t, "u_mean=15.01 t_mean=24.3 members=2 with_data=1");
         row("summary", summary({1, 2, 3, 4, false, true}, at), t,
             "warning=1 emergency=2 unconfirmed=3 comm_lost=4 polling=false mode=modbus");
         row("begin at a limit", alarm(true, false, 'U'), A, "limit=U> limit_value=15");
