@@ -121,10 +121,11 @@ private slots:
     {
         Room room;
         QVERIFY(room.start("secret", true));
+        // The subscriber lives on: what it had received but not yet printed is not lost with it.
         QObject::connect(room.processes.back().get(), &QProcess::readyReadStandardOutput, &room.here,
-                         [&room, broker = room.broker, sub = room.processes.back().get()] {
+                         [&room, broker = room.broker] {
                              if (room.said("orvik/r/event").size() >= 60)
-                                 broker->kill(), sub->kill();
+                                 broker->kill();
                          });
         room.send(150);
         QTRY_VERIFY_WITH_TIMEOUT(room.broker->state() == QProcess::NotRunning, 10000);
