@@ -15,6 +15,9 @@ MqttPublisher::MqttPublisher(const Config& config, QObject* parent) : QObject(pa
 {
     m_config.connection.willTopic = MqttTopics::status(config.base);
     m_config.connection.willPayload = MqttPayloads::offline();
+    // A battery ungrouped while the program was not running may still have a retained message:
+    // the first snapshot clears every topic that is not a grouped battery's.
+    m_shown.set();
     // For the owner's queued connections.
     qRegisterMetaType<MqttSnapshot>();
     qRegisterMetaType<Event>();
