@@ -1,6 +1,6 @@
 // Alarm evaluation of the main window: native intake, the battery alarm step and the operator's
 // confirmation. What follows is decided by AlarmDecisions; the window carries it out.
-#include "app/HistoryFeed.h"
+#include "app/RoomFeed.h"
 #include "app/MainWindow.h"
 #include "config/ProgramMode.h"
 #include "core/AlarmDecisions.h"
@@ -59,7 +59,7 @@ void MainWindow::dataArrivedHandler(DevicesGuiData devices_data)
             battery->setVoltage(entry.channel[j].voltage);
         }
     }
-    historyFeed->takeSweep(batteryRows);
+    roomFeed->takeSweep(batteryRows);
     for (int k = 1; k <= 6 && k < groups.size(); ++k)
         groups[k]->recalculate();
     repaintDeviationCharts();

@@ -1,6 +1,6 @@
 // The history windows opened from the main window: a battery's from its tile, a group's from
 // the menu.
-#include "app/HistoryFeed.h"
+#include "app/RoomFeed.h"
 #include "app/MainWindow.h"
 #include "app/MainWindowForm.h"
 #include "core/Battery.h"
@@ -27,7 +27,7 @@ std::function<int(QWidget*, const QStringList&)> MainWindow::chooseGroup = [](QW
 
 QString MainWindow::historyPath() const
 {
-    return historyFeed->recorder()->path();
+    return roomFeed->recorder()->path();
 }
 
 HistoryWindow* MainWindow::openBatteryHistory(const Battery* battery)

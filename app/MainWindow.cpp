@@ -1,7 +1,7 @@
 #include "app/MainWindow.h"
 #include "widgets/ButtonCaption.h"
 
-#include "app/HistoryFeed.h"
+#include "app/RoomFeed.h"
 #include "app/MainWindowForm.h"
 #include "app/StatusNotices.h"
 #include "config/GroupsSettingsWindow.h"
@@ -109,7 +109,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
 
     // Every reading also goes to history.sqlite, written on the recorder's own thread; the
     // monitor never waits for it.
-    historyFeed = new HistoryFeed(QDir::current().absoluteFilePath(QStringLiteral("history.sqlite")), this);
+    roomFeed = new RoomFeed(QDir::current().absoluteFilePath(QStringLiteral("history.sqlite")), this);
     connect(ui->action_group_history, &QAction::triggered, this, &MainWindow::askGroupHistory);
 
     groupsSettingsWindow = new GroupsSettingsWindow();
@@ -169,7 +169,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
         notices->show(StatusNotices::Journal,
                       failing ? tr("Журнал не записывается на диск, события ждут в памяти") : QString());
     });
-    connect(historyFeed, &HistoryFeed::notice, this,
+    connect(roomFeed, &RoomFeed::notice, this,
             [this](const QString& text) { notices->show(StatusNotices::History, text); });
     notices->show(StatusNotices::Sound, audioSignals->trouble());
     connect(audioSignals, &AudioSignals::troubleChanged, this,

@@ -31,7 +31,7 @@ class Battery;
 class BatteryGroup;
 class GroupsSettingsWindow;
 class GroupContainerWidget;
-class HistoryFeed;
+class RoomFeed;
 class HistoryWindow;
 class Journal;
 class JournalWidget;
@@ -76,7 +76,7 @@ public:
     StatusNotices* statusNotices() const { return notices; }
     GroupsSettingsWindow* settingsPage() const { return groupsSettingsWindow; }
     Journal* alarmJournal() const { return journal; }
-    HistoryFeed* history() const { return historyFeed; }
+    RoomFeed* history() const { return roomFeed; }
 
     // Row labels of the tile grid follow the mode; the corner keeps its first text.
     void relabelRows();
@@ -190,7 +190,7 @@ private:
     GroupsSettingsWindow* groupsSettingsWindow = nullptr;
     JournalWidget* journalWidget = nullptr;
     Journal* journal = nullptr;
-    HistoryFeed* historyFeed = nullptr;
+    RoomFeed* roomFeed = nullptr;
     AlarmThresholds thresholds;
     QList<QList<Battery*>> batteryRows;
     QList<BatteryGroup*> groups;

@@ -2,7 +2,7 @@
 // of each polled group's device in turn, the port's ready-read signal collects the answers,
 // and the end of each turn puts the readings into the group's batteries and judges them.
 // ModbusCycle decides; the window carries out its steps. Everything runs in the GUI thread.
-#include "app/HistoryFeed.h"
+#include "app/RoomFeed.h"
 #include "app/MainWindow.h"
 
 #include "app/MainWindowForm.h"
@@ -67,8 +67,8 @@ void MainWindow::startModbusExchange()
 void MainWindow::stopModbusExchange()
 {
     modbusRunning = false;
-    if (historyFeed)
-        historyFeed->flushRound();
+    if (roomFeed)
+        roomFeed->flushRound();
     closeSerialPort();
     if (stageTimer)
         stageTimer->stop();
@@ -259,7 +259,7 @@ void MainWindow::finishDeviceTurn(int group)
         groups[group]->recalculate();
         for (Battery* battery : members)
             batteryAlarmStep(battery);
-        historyFeed->takeGroupTurn(members);
+        roomFeed->takeGroupTurn(members);
         repaintGroupCharts(group);
     }
     measuredThisTurn.clear();
@@ -290,7 +290,7 @@ void MainWindow::declareDeviceSilent(int group, int address)
         const QList<Battery*> members = groups[group]->batteries();
         for (Battery* battery : members)
             battery->setNoData(true);
-        historyFeed->takeGroupTurn(members);
+        roomFeed->takeGroupTurn(members);
         repaintGroupCharts(group);
     }
 }

@@ -5,7 +5,7 @@
 //
 // Files go to scratch folders inside the current directory, so they reach the disk the
 // program would use.
-#include "app/HistoryFeed.h"
+#include "app/RoomFeed.h"
 #include "core/Battery.h"
 #include "history/HistoryQuery.h"
 #include "history/HistoryRecorder.h"
@@ -191,7 +191,7 @@ BENCHMARK(BM_RecordCall)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterat
 void BM_FeedTakeSweep(benchmark::State& state)
 {
     QTemporaryDir dir(scratchPattern());
-    HistoryFeed feed(QDir(dir.path()).filePath("history.sqlite"));
+    RoomFeed feed(QDir(dir.path()).filePath("history.sqlite"));
     std::vector<std::unique_ptr<Battery>> batteries;
     QList<QList<Battery*>> rows;
     for (int m = 0; m < 16; ++m) {

@@ -63,7 +63,7 @@ QByteArray offline()
     return compact({{"online", 0}});
 }
 
-QByteArray battery(const MqttSnapshot::BatteryEntry& b, const QDateTime& time)
+QByteArray battery(const RoomSnapshot::BatteryEntry& b, const QDateTime& time)
 {
     return compact({{"u", reading(b.voltage, 2)},
                     {"t", reading(b.temperature, 1)},
@@ -78,7 +78,7 @@ QByteArray battery(const MqttSnapshot::BatteryEntry& b, const QDateTime& time)
                     {"time", utcTime(time)}});
 }
 
-QByteArray group(const MqttSnapshot::GroupEntry& g, const QDateTime& time)
+QByteArray group(const RoomSnapshot::GroupEntry& g, const QDateTime& time)
 {
     return compact({{"u_mean", reading(g.meanVoltage, 2)},
                     {"t_mean", reading(g.meanTemperature, 1)},
@@ -87,7 +87,7 @@ QByteArray group(const MqttSnapshot::GroupEntry& g, const QDateTime& time)
                     {"time", utcTime(time)}});
 }
 
-QByteArray summary(const MqttSummary& s, const QDateTime& time)
+QByteArray summary(const RoomSummary& s, const QDateTime& time)
 {
     return compact({{"warning", s.warning},
                     {"emergency", s.emergency},

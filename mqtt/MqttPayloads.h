@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mqtt/MqttSnapshot.h"
+#include "core/RoomSnapshot.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -15,9 +15,9 @@ namespace MqttPayloads {
 // The retained status while running, and the last will and clean exit's.
 QByteArray online(const QDateTime& time);
 QByteArray offline();
-QByteArray battery(const MqttSnapshot::BatteryEntry& battery, const QDateTime& time);
-QByteArray group(const MqttSnapshot::GroupEntry& group, const QDateTime& time);
-QByteArray summary(const MqttSummary& summary, const QDateTime& time);
+QByteArray battery(const RoomSnapshot::BatteryEntry& battery, const QDateTime& time);
+QByteArray group(const RoomSnapshot::GroupEntry& group, const QDateTime& time);
+QByteArray summary(const RoomSummary& summary, const QDateTime& time);
 // Kinds: "begin", "end", "confirm" of an alarm; "comm_lost", "comm_confirm", "comm_restored".
 QByteArray event(const Event& event);
 // An event's body with its place in the outbox as "seq", so a subscriber can drop a repeat.

@@ -19,7 +19,7 @@ MqttPublisher::MqttPublisher(const Config& config, QObject* parent) : QObject(pa
     // the first snapshot clears every topic that is not a grouped battery's.
     m_shown.set();
     // For the owner's queued connections.
-    qRegisterMetaType<MqttSnapshot>();
+    qRegisterMetaType<RoomSnapshot>();
     qRegisterMetaType<Event>();
 }
 
@@ -49,7 +49,7 @@ void MqttPublisher::stop()
     m_outbox.reset();
 }
 
-void MqttPublisher::takeSnapshot(const MqttSnapshot& snapshot)
+void MqttPublisher::takeSnapshot(const RoomSnapshot& snapshot)
 {
     m_latest = snapshot;
     m_haveSnapshot = true;
@@ -114,11 +114,11 @@ void MqttPublisher::onAcknowledged(int mid)
 void MqttPublisher::publishSnapshot()
 {
     const QString& base = m_config.base;
-    const MqttSnapshot& s = m_latest;
-    for (int i = 0; i < MqttSnapshot::batteryCount; ++i) {
-        const MqttSnapshot::BatteryEntry& b = s.batteries[size_t(i)];
+    const RoomSnapshot& s = m_latest;
+    for (int i = 0; i < RoomSnapshot::batteryCount; ++i) {
+        const RoomSnapshot::BatteryEntry& b = s.batteries[size_t(i)];
         const QString topic = MqttTopics::battery(base, i / 8, i % 8);
-        if (b.group >= 1 && b.group <= MqttSnapshot::groupCount) {
+        if (b.group >= 1 && b.group <= RoomSnapshot::groupCount) {
             m_connection->publish(topic, MqttPayloads::battery(b, s.time), 0, true);
             m_shown.set(size_t(i));
         } else if (m_shown.test(size_t(i))) {
@@ -127,7 +127,7 @@ void MqttPublisher::publishSnapshot()
                 m_shown.reset(size_t(i));
         }
     }
-    for (int g = 1; g <= MqttSnapshot::groupCount; ++g)
+    for (int g = 1; g <= RoomSnapshot::groupCount; ++g)
         m_connection->publish(MqttTopics::group(base, g),
                               MqttPayloads::group(s.groups[size_t(g - 1)], s.time), 0, true);
     m_connection->publish(MqttTopics::summary(base), MqttPayloads::summary(s.summary, s.time), 0, true);

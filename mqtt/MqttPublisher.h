@@ -3,7 +3,7 @@
 #include "journal/Event.h"
 #include "mqtt/MqttConnection.h"
 #include "mqtt/MqttOutbox.h"
-#include "mqtt/MqttSnapshot.h"
+#include "core/RoomSnapshot.h"
 
 #include <QHash>
 #include <QObject>
@@ -39,7 +39,7 @@ public slots:
     void start();
     // Offline (retained) and a clean disconnect; the outbox keeps what is unacknowledged.
     void stop();
-    void takeSnapshot(const MqttSnapshot& snapshot);
+    void takeSnapshot(const RoomSnapshot& snapshot);
     // In journal order.
     void takeEvent(const Event& event);
 
@@ -58,9 +58,9 @@ private:
     Config m_config;
     std::unique_ptr<MqttOutbox> m_outbox;
     std::unique_ptr<MqttConnection> m_connection;
-    MqttSnapshot m_latest;
+    RoomSnapshot m_latest;
     bool m_haveSnapshot = false;
-    std::bitset<MqttSnapshot::batteryCount> m_shown; // batteries with a retained message
+    std::bitset<RoomSnapshot::batteryCount> m_shown; // batteries with a retained message
     QHash<int, qint64> m_inFlight;                   // message id -> outbox id
     qint64 m_lastSent = 0;
     QString m_status;

@@ -4,7 +4,7 @@
 #include "../common/HistorySupport.h"
 #include "../common/StoreKill.h"
 #include "../common/WindowInFolder.h"
-#include "app/HistoryFeed.h"
+#include "app/RoomFeed.h"
 #include "history/HistoryCsv.h"
 #include "link/DevicesGuiData.h"
 #include <QApplication>
@@ -288,7 +288,7 @@ private slots:
             (id < 8 ? groupA : groupB) << all.back().get();
         }
         {
-            HistoryFeed feed(path);
+            RoomFeed feed(path);
             feed.takeGroupTurn(groupA);
             groupB[2]->setNoData(true);
             feed.takeGroupTurn(groupB);

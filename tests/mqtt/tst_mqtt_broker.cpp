@@ -102,7 +102,7 @@ private slots:
     {
         Room room;
         QVERIFY(room.start("secret", true));
-        MqttSnapshot s;
+        RoomSnapshot s;
         s.batteries[0] = {13.456, 24.46, 1, 1, 1, 2, false, false, false, {}};
         s.summary = {1, 0, 0, 2, true, false};
         QMetaObject::invokeMethod(room.publisher, [&room, s] { room.publisher->takeSnapshot(s); });

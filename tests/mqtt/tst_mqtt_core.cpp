@@ -6,7 +6,7 @@
 #include "journal/Event.h"
 #include "mqtt/MqttOutbox.h"
 #include "mqtt/MqttPayloads.h"
-#include "mqtt/MqttSnapshot.h"
+#include "core/RoomSnapshot.h"
 #include "mqtt/MqttTopics.h"
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -58,7 +58,7 @@ private slots:
         a.setVoltage(15.006), a.setTemperature(24.25), c.setNoData(true), g.recalculate(), a.updateState();
         CommLossTracker lost(16); // c's module
         lost.setWatched(6, true), lost.markLost(6);
-        const MqttSnapshot s = MqttSnapshot::take({{&a, &c}}, {&g}, lost, {}, at);
+        const RoomSnapshot s = RoomSnapshot::take({{&a, &c}}, {&g}, lost, false, false, at);
         const QString t = "time=2026-12-08T11:05:03Z", C = t + " group=0 battery=null confirmed=false";
         const QString B = t + " u=15.01 t=24.3 state=3 u_state=3 t_state=1 group=2 confirmed=false "
                               "no_data=false comm_lost=false limit=null";
@@ -70,6 +70,8 @@ private slots:
         row("group", group(s.groups[1], at), t, "u_mean=15.01 t_mean=24.3 members=2 with_data=1");
         row("summary", summary({1, 2, 3, 4, false, true}, at), t,
             "warning=1 emergency=2 unconfirmed=3 comm_lost=4 polling=false mode=modbus");
+        row("summary counted", summary(s.summary, at), t,
+            "warning=0 emergency=1 unconfirmed=1 comm_lost=1 polling=false mode=native");
         row("begin at a limit", alarm(true, false, 'U'), A, "limit=U> limit_value=15");
         row("end", alarm(false, false), A, "kind=end");
         row("confirm", alarm(true, true), A, "kind=confirm confirmed=true");

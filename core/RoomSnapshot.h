@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mqtt/MqttSummary.h"
+#include "core/RoomSummary.h"
 
 #include <QDateTime>
 #include <QList>
@@ -14,9 +14,10 @@ class Battery;
 class BatteryGroup;
 class CommLossTracker;
 
-// A plain copy of what one sweep shows, taken on the GUI thread and handed to the MQTT
-// thread: the batteries (index МСД * 8 + МКП), the groups 1..6, the summary and the time.
-struct MqttSnapshot
+// A plain copy of what one sweep shows, taken on the GUI thread and handed to the threads
+// that publish the room: the batteries (index МСД * 8 + МКП), the groups 1..6, the summary
+// and the time.
+struct RoomSnapshot
 {
     static constexpr int batteryCount = 128;
     static constexpr int groupCount = 6;
@@ -44,14 +45,15 @@ struct MqttSnapshot
 
     std::array<BatteryEntry, batteryCount> batteries;
     std::array<GroupEntry, groupCount> groups; // group g at g - 1
-    MqttSummary summary;
+    RoomSummary summary;
     QDateTime time;
 
     // From the window's rows and groups; a battery's communication is lost when its source
-    // (module, or the group's device in Modbus mode) is lost in `commLoss`.
-    static MqttSnapshot take(const QList<QList<Battery*>>& rows, const QList<BatteryGroup*>& groups,
-                             const CommLossTracker& commLoss, const MqttSummary& summary,
+    // (module, or the group's device in Modbus mode) is lost in `commLoss`. The summary's
+    // counts are of grouped batteries.
+    static RoomSnapshot take(const QList<QList<Battery*>>& rows, const QList<BatteryGroup*>& groups,
+                             const CommLossTracker& commLoss, bool polling, bool modbusMode,
                              const QDateTime& time);
 };
 
-Q_DECLARE_METATYPE(MqttSnapshot)
+Q_DECLARE_METATYPE(RoomSnapshot)

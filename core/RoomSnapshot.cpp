@@ -1,9 +1,10 @@
-#include "mqtt/MqttSnapshot.h"
+#include "core/RoomSnapshot.h"
 
 #include "core/AlarmDecisions.h"
 #include "core/Battery.h"
 #include "core/BatteryGroup.h"
 #include "core/CommLossTracker.h"
+#include "core/StateCode.h"
 
 namespace {
 
@@ -22,12 +23,14 @@ QString limitOf(const Battery& b)
 
 } // namespace
 
-MqttSnapshot MqttSnapshot::take(const QList<QList<Battery*>>& rows, const QList<BatteryGroup*>& groups,
-                                const CommLossTracker& commLoss, const MqttSummary& summary,
+RoomSnapshot RoomSnapshot::take(const QList<QList<Battery*>>& rows, const QList<BatteryGroup*>& groups,
+                                const CommLossTracker& commLoss, bool polling, bool modbusMode,
                                 const QDateTime& time)
 {
-    MqttSnapshot s;
-    s.summary = summary;
+    RoomSnapshot s;
+    s.summary.polling = polling;
+    s.summary.modbusMode = modbusMode;
+    s.summary.commLost = int(commLoss.lostSources().size());
     s.time = time;
     for (const QList<Battery*>& row : rows) {
         for (const Battery* b : row) {
@@ -43,8 +46,13 @@ MqttSnapshot MqttSnapshot::take(const QList<QList<Battery*>>& rows, const QList<
             e.tempState = b->tempState();
             e.group = b->groupNumber();
             e.confirmed = b->isConfirmed();
-            e.commLost = commLoss.isLost(AlarmDecisions::sourceOf(b, summary.modbusMode));
+            e.commLost = commLoss.isLost(AlarmDecisions::sourceOf(b, modbusMode));
             e.limit = limitOf(*b);
+            if (e.group < 1 || e.group > groupCount)
+                continue;
+            s.summary.warning += e.state == StateCode::Warning;
+            s.summary.emergency += e.state == StateCode::Emergency;
+            s.summary.unconfirmed += e.state >= StateCode::Warning && !e.confirmed;
         }
     }
     for (const BatteryGroup* g : groups) {

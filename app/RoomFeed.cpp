@@ -1,11 +1,13 @@
-#include "app/HistoryFeed.h"
+#include "app/RoomFeed.h"
 
 #include "core/Battery.h"
+#include "core/CommLossTracker.h"
 #include "history/HistoryRecorder.h"
 
 #include <QDateTime>
+#include <QMetaMethod>
 
-HistoryFeed::HistoryFeed(const QString& path, QObject* parent)
+RoomFeed::RoomFeed(const QString& path, QObject* parent)
     : QObject(parent), m_recorder(new HistoryRecorder(path, this))
 {
     connect(m_recorder, &HistoryRecorder::stateChanged, this,
@@ -15,14 +17,18 @@ HistoryFeed::HistoryFeed(const QString& path, QObject* parent)
             });
     connect(m_recorder, &HistoryRecorder::setAside, this,
             [this](const QString&, const QString& message) { emit notice(message); });
+    qRegisterMetaType<RoomSnapshot>();
+    qRegisterMetaType<Event>();
 }
 
-HistoryFeed::~HistoryFeed()
+RoomFeed::~RoomFeed()
 {
+    // The window's batteries may be gone by now: only the history takes the last round.
+    m_room = Room();
     flushRound();
 }
 
-HistoryReading HistoryFeed::readingOf(const Battery* battery)
+HistoryReading RoomFeed::readingOf(const Battery* battery)
 {
     HistoryReading r;
     r.battery = battery->id();
@@ -32,7 +38,7 @@ HistoryReading HistoryFeed::readingOf(const Battery* battery)
     return r;
 }
 
-void HistoryFeed::takeSweep(const QList<QList<Battery*>>& rows)
+void RoomFeed::takeSweep(const QList<QList<Battery*>>& rows)
 {
     HistorySweep sweep;
     sweep.msecsSinceEpoch = QDateTime::currentMSecsSinceEpoch();
@@ -41,9 +47,10 @@ void HistoryFeed::takeSweep(const QList<QList<Battery*>>& rows)
         for (const Battery* battery : row)
             sweep.readings.append(readingOf(battery));
     m_recorder->record(std::move(sweep));
+    handOverSnapshot();
 }
 
-void HistoryFeed::takeGroupTurn(const QList<Battery*>& members)
+void RoomFeed::takeGroupTurn(const QList<Battery*>& members)
 {
     for (const Battery* battery : members) {
         if (m_inRound.contains(battery->id())) {
@@ -58,11 +65,28 @@ void HistoryFeed::takeGroupTurn(const QList<Battery*>& members)
     m_round.msecsSinceEpoch = QDateTime::currentMSecsSinceEpoch();
 }
 
-void HistoryFeed::flushRound()
+void RoomFeed::flushRound()
 {
     if (m_round.readings.isEmpty())
         return;
     m_recorder->record(std::move(m_round));
     m_round = HistorySweep();
     m_inRound.clear();
+    handOverSnapshot();
+}
+
+void RoomFeed::takeEvent(const Event& event, bool saveIntoFile)
+{
+    emit eventTaken(event, saveIntoFile);
+}
+
+void RoomFeed::handOverSnapshot()
+{
+    static const QMetaMethod sweepSignal = QMetaMethod::fromSignal(&RoomFeed::sweepTaken);
+    if (!m_room.rows || !m_room.groups || !m_room.commLoss || !isSignalConnected(sweepSignal))
+        return;
+    emit sweepTaken(RoomSnapshot::take(*m_room.rows, *m_room.groups, *m_room.commLoss,
+                                       m_room.polling && m_room.polling(),
+                                       m_room.modbusMode && m_room.modbusMode(),
+                                       QDateTime::currentDateTime()));
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-// What the room's summary message counts, as the window knows it after a sweep.
-struct MqttSummary
+// What the room's summary counts, as the window knows it after a sweep.
+struct RoomSummary
 {
     int warning = 0;
     int emergency = 0;
