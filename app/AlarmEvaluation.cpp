@@ -59,11 +59,11 @@ void MainWindow::dataArrivedHandler(DevicesGuiData devices_data)
             battery->setVoltage(entry.channel[j].voltage);
         }
     }
-    roomFeed->takeSweep(batteryRows);
     for (int k = 1; k <= 6 && k < groups.size(); ++k)
         groups[k]->recalculate();
     repaintDeviationCharts();
     nativeEvaluationPass();
+    roomFeed->takeSweep(batteryRows);
 }
 
 void MainWindow::nativeEvaluationPass()
