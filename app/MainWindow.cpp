@@ -1,9 +1,9 @@
 #include "app/MainWindow.h"
 #include "widgets/ButtonCaption.h"
 
-#include "app/RoomFeed.h"
 #include "app/MainWindowForm.h"
 #include "app/MqttLink.h"
+#include "app/RoomFeed.h"
 #include "app/StatusNotices.h"
 #include "config/GroupsSettingsWindow.h"
 #include "config/ProgramMode.h"
@@ -120,8 +120,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
             roomFeed->takeEvent(Event(battery, started, confirmed), saveIntoFile);
         },
         Qt::DirectConnection);
-    connect(this, &MainWindow::addCommEvent, roomFeed, [this](const Event& event) { roomFeed->takeEvent(event); },
-            Qt::DirectConnection);
+    connect(
+        this, &MainWindow::addCommEvent, roomFeed, [this](const Event& event) { roomFeed->takeEvent(event); },
+        Qt::DirectConnection);
     connect(
         roomFeed, &RoomFeed::eventTaken, journal,
         [this](const Event& event, bool saveIntoFile) { journal->enqueue(event, saveIntoFile); },
@@ -197,8 +198,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
     connect(mqttLink, &MqttLink::statusChanged, this, [this](const QString& text) {
         notices->show(StatusNotices::Mqtt, text);
         notices->label(StatusNotices::Mqtt)
-            ->setStyleSheet(text == QStringLiteral("MQTT: подключено") ? QStringLiteral("color: green")
-                                                                       : QStringLiteral("color: rgb(160, 80, 0)"));
+            ->setStyleSheet(text == QStringLiteral("MQTT: подключено")
+                                ? QStringLiteral("color: green")
+                                : QStringLiteral("color: rgb(160, 80, 0)"));
     });
     mqttLink->apply(settings);
 

@@ -12,7 +12,8 @@ namespace {
 bool operator==(const Settings::Mqtt& a, const Settings::Mqtt& b)
 {
     return a.enabled == b.enabled && a.host == b.host && a.port == b.port && a.tlsCa == b.tlsCa &&
-           a.user == b.user && a.password == b.password && a.topic == b.topic && a.haDiscovery == b.haDiscovery;
+           a.user == b.user && a.password == b.password && a.topic == b.topic &&
+           a.haDiscovery == b.haDiscovery;
 }
 
 } // namespace
