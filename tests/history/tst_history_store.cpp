@@ -260,12 +260,18 @@ private slots:
     void intake()
     {
         {
-            WindowInFolder folder;
+            QByteArray groupOne = "<!DOCTYPE settings><settings>";
+            for (int c = 0; c < 8; ++c)
+                groupOne += QString("<group_id msd=\"0\" mkp=\"%1\">1</group_id>").arg(c).toUtf8();
+            WindowInFolder folder(groupOne + "</settings>");
             folder.window->setNativeRunning(true);
+            QList<RoomSnapshot> snapshots; // one a sweep, taken after it was judged
+            connect(folder.window->history(), &RoomFeed::sweepTaken,
+                    [&](const RoomSnapshot& s) { snapshots << s; });
             for (int i = 0; i < 3; ++i) { // 12 V, 13 V, 14 V; module 2 silent in the second
                 DevicesGuiData data;
                 for (int m = 0; m < 16; ++m) {
-                    data.msd[m].valid = !(i == 1 && m == 2);
+                    data.msd[m].valid = data.answered[m] = !(i == 1 && m == 2);
                     data.msd[m].msd_number = std::uint32_t(m);
                     for (int c = 0; c < 8; ++c)
                         data.msd[m].channel[c] = {12.0 + i + 0.01 * (m * 8 + c), 20.0 + c};
@@ -277,6 +283,11 @@ private slots:
             const QString path = folder.dir.filePath("history.sqlite");
             QCOMPARE(rawVoltages(path, 3) + " | " + rawVoltages(path, 17) + " | " + rawVoltages(path, 127),
                      QString("12.03 13.03 14.03 | 12.17 - 14.17 | 13.27 14.27 15.27"));
+            QCOMPARE(snapshots.size(), 3);
+            QCOMPARE(snapshots[0].batteries[3].state, 1);
+            QCOMPARE(snapshots[1].batteries[17].noData, true);
+            QCOMPARE(snapshots[2].groups[0].meanVoltage, 14.035);
+            QVERIFY(snapshots[2].summary.polling && !snapshots[2].summary.modbusMode);
         }
         QTemporaryDir dir;
         const QString path = dir.filePath("history.sqlite");
