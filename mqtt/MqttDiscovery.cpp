@@ -25,9 +25,8 @@ QByteArray entry(const QString& base, const QString& roomName, const QString& ob
     o.insert("availability_template", "{{ value_json.online }}");
     o.insert("payload_available", "1");
     o.insert("payload_not_available", "0");
-    o.insert("device", QJsonObject{{"identifiers", QJsonArray{node}},
-                                   {"name", roomName.isEmpty() ? base : roomName},
-                                   {"model", QStringLiteral("Монитор аккумуляторов")}});
+    o.insert("device",
+             QJsonObject{{"identifiers", QJsonArray{node}}, {"name", roomName.isEmpty() ? base : roomName}});
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 

@@ -31,7 +31,7 @@ public:
         int outboxBound = MqttOutbox::defaultBound;
         int inFlight = 20;
         bool haDiscovery = false; // Home Assistant's discovery entries
-        QString roomName;         // the device's name there; empty: the base topic
+        QString roomName = {};    // the device's name there; empty: the base topic
     };
 
     explicit MqttPublisher(const Config& config, QObject* parent = nullptr);
