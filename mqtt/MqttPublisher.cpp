@@ -1,5 +1,6 @@
 #include "mqtt/MqttPublisher.h"
 
+#include "mqtt/MqttDiscovery.h"
 #include "mqtt/MqttPayloads.h"
 #include "mqtt/MqttTopics.h"
 
@@ -18,6 +19,7 @@ MqttPublisher::MqttPublisher(const Config& config, QObject* parent) : QObject(pa
     // A battery ungrouped while the program was not running may still have a retained message:
     // the first snapshot clears every topic that is not a grouped battery's.
     m_shown.set();
+    m_announced.set();
     // For the owner's queued connections.
     qRegisterMetaType<RoomSnapshot>();
     qRegisterMetaType<Event>();
@@ -84,6 +86,11 @@ void MqttPublisher::onConnected()
 {
     m_connection->publish(MqttTopics::status(m_config.base),
                           MqttPayloads::online(QDateTime::currentDateTimeUtc()), 1, true);
+    if (m_config.haDiscovery) {
+        const MqttDiscovery::Entry alarm = MqttDiscovery::alarmSensor(m_config.base, m_config.roomName);
+        m_connection->publish(alarm.topic, alarm.payload, 1, true);
+        m_announceAll = true;
+    }
     if (m_haveSnapshot)
         publishSnapshot();
     m_inFlight.clear();
@@ -118,7 +125,10 @@ void MqttPublisher::publishSnapshot()
     for (int i = 0; i < RoomSnapshot::batteryCount; ++i) {
         const RoomSnapshot::BatteryEntry& b = s.batteries[size_t(i)];
         const QString topic = MqttTopics::battery(base, i / 8, i % 8);
-        if (b.group >= 1 && b.group <= RoomSnapshot::groupCount) {
+        const bool grouped = b.group >= 1 && b.group <= RoomSnapshot::groupCount;
+        if (m_config.haDiscovery)
+            announce(i, grouped);
+        if (grouped) {
             m_connection->publish(topic, MqttPayloads::battery(b, s.time), 0, true);
             m_shown.set(size_t(i));
         } else if (m_shown.test(size_t(i))) {
@@ -131,6 +141,22 @@ void MqttPublisher::publishSnapshot()
         m_connection->publish(MqttTopics::group(base, g),
                               MqttPayloads::group(s.groups[size_t(g - 1)], s.time), 0, true);
     m_connection->publish(MqttTopics::summary(base), MqttPayloads::summary(s.summary, s.time), 0, true);
+    m_announceAll = false;
+}
+
+void MqttPublisher::announce(int battery, bool grouped)
+{
+    // A battery leaving its group takes its entities out of Home Assistant with empty entries.
+    if (grouped == m_announced.test(size_t(battery)) && !(grouped && m_announceAll))
+        return;
+    bool sent = true;
+    for (const char quantity : {'u', 't'}) {
+        const MqttDiscovery::Entry e =
+            MqttDiscovery::batterySensor(m_config.base, m_config.roomName, battery, quantity);
+        sent = m_connection->publish(e.topic, grouped ? e.payload : QByteArray(), 1, true) >= 0 && sent;
+    }
+    if (sent)
+        m_announced.set(size_t(battery), grouped);
 }
 
 void MqttPublisher::sendEvents()

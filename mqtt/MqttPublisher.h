@@ -30,6 +30,8 @@ public:
         QString outboxPath;
         int outboxBound = MqttOutbox::defaultBound;
         int inFlight = 20;
+        bool haDiscovery = false; // Home Assistant's discovery entries
+        QString roomName = {};    // the device's name there; empty: the base topic
     };
 
     explicit MqttPublisher(const Config& config, QObject* parent = nullptr);
@@ -51,6 +53,7 @@ private:
     void onDisconnected();
     void onAcknowledged(int mid);
     void publishSnapshot();
+    void announce(int battery, bool grouped);
     void sendEvents();
     void takeDropped();
     void report();
@@ -60,8 +63,10 @@ private:
     std::unique_ptr<MqttConnection> m_connection;
     RoomSnapshot m_latest;
     bool m_haveSnapshot = false;
-    std::bitset<RoomSnapshot::batteryCount> m_shown; // batteries with a retained message
-    QHash<int, qint64> m_inFlight;                   // message id -> outbox id
+    std::bitset<RoomSnapshot::batteryCount> m_shown;     // batteries with a retained message
+    std::bitset<RoomSnapshot::batteryCount> m_announced; // ... with discovery entries
+    bool m_announceAll = false;                          // again, on a new connection
+    QHash<int, qint64> m_inFlight;                       // message id -> outbox id
     qint64 m_lastSent = 0;
     QString m_status;
 };

@@ -1,5 +1,6 @@
-// The publisher against a real broker on loopback: retained state, a broker's crash, a refused login.
+// The publisher against a real broker on loopback: retained state, a broker's crash, a refused login, TLS.
 #include "journal/Event.h"
+#include "mqtt/MqttDiscovery.h"
 #include "mqtt/MqttOutbox.h"
 #include "mqtt/MqttPublisher.h"
 #include <QJsonDocument>
@@ -12,6 +13,15 @@
 #include <memory>
 #include <pwd.h>
 #include <unistd.h>
+// A throw-away EC key and certificate "<name>.key/.crt": a CA, or the loopback's signed by the CA "ca".
+static bool certificate(const QTemporaryDir& dir, const QString& name, bool byCa)
+{
+    QString args = "req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 -subj /CN=%2";
+    args += byCa ? " -CA %1/ca.crt -CAkey %1/ca.key -addext subjectAltName=IP:127.0.0.1,DNS:localhost" : "";
+    QProcess p; // in a temporary folder, whose path has no blanks
+    p.start("openssl", (args + " -keyout %1/%2.key -out %1/%2.crt").arg(dir.path(), name).split(' '));
+    return p.waitForFinished(20000) && p.exitCode() == 0;
+}
 // A broker, its subscribers and a publisher on its own thread; every process is killed at the end.
 struct Room
 {
@@ -25,14 +35,20 @@ struct Room
     QObject here; // receives on the test's thread
     MqttPublisher* publisher = nullptr;
     QString status;
-    Room()
+    QString caFile; // the publisher's; the subscribers trust "ca"
+    const bool tls;
+    explicit Room(bool tls = false) : tls(tls) // with TLS: the CAs "ca" and "other", the server's by "ca"
     {
         QFile conf(dir.filePath("conf"));
+        const QString certs = "cafile %1/ca.crt\ncertfile %1/server.crt\nkeyfile %1/server.key\n";
+        const bool made = tls && certificate(dir, "ca", false) && certificate(dir, "other", false) &&
+                          certificate(dir, "server", true);
         conf.open(QIODevice::WriteOnly) &&
             conf.write(
                 QString("listener %1 127.0.0.1\nallow_anonymous false\npassword_file %2\npersistence false\n"
-                        "log_dest stderr\nuser %3\n") // as root too: the files are ours alone
-                    .arg(port, dir.filePath("pw"), getpwuid(getuid())->pw_name)
+                        "log_dest stderr\nuser %3\n%4") // as root too: the files are ours alone
+                    .arg(port, dir.filePath("pw"), getpwuid(getuid())->pw_name,
+                         made ? certs.arg(dir.path()) : "")
                     .toUtf8());
         QProcess::execute("mosquitto_passwd", {"-b", "-c", dir.filePath("pw"), "orvik", "secret"});
     }
@@ -58,8 +74,9 @@ struct Room
         while (!broker->readAll().contains(" running") && broker->waitForReadyRead(5000)) {
         }
         if (subscribe) {
-            QProcess* p = run("stdbuf", {"-oL", "mosquitto_sub", "-d", "-h", "127.0.0.1", "-p", port, "-u",
-                                         "orvik", "-P", "secret", "-v", "-t", "orvik/#"});
+            QProcess* p =
+                run("stdbuf", {"-oL", "mosquitto_sub", "-d", "-h", "127.0.0.1", "-p", port, "-u", "orvik",
+                               "-P", "secret", "-v", "-t", "orvik/#", "-t", "homeassistant/#"});
             QObject::connect(p, &QProcess::readyReadStandardOutput, &here,
                              [this, p] { heard += p->readAllStandardOutput(); });
             const int acks = heard.count("received SUBACK");
@@ -68,15 +85,26 @@ struct Room
         }
         if (password.isEmpty())
             return broker->state() == QProcess::Running;
-        publisher = new MqttPublisher({{"127.0.0.1", port.toInt(), "", "orvik", password, "test", {}, {}},
-                                       "orvik/r",
-                                       dir.filePath("outbox")});
+        MqttPublisher::Config config{{"127.0.0.1", port.toInt(), caFile, "orvik", password, "test", {}, {}},
+                                     "orvik/r",
+                                     dir.filePath("outbox")};
+        config.haDiscovery = true, config.roomName = "R";
+        publisher = new MqttPublisher(config);
         publisher->moveToThread(&thread);
         QObject::connect(&thread, &QThread::started, publisher, &MqttPublisher::start);
         QObject::connect(publisher, &MqttPublisher::statusChanged, &here,
                          [this](const QString& s) { status = s; });
         thread.start();
         return broker->state() == QProcess::Running;
+    }
+    QByteArray retained(const QString& topic, int count) // as a new subscriber reads them
+    {
+        const QString args = "-v --retained-only -W 5 -C %1 -t %2 -h 127.0.0.1 -p %3 -u orvik -P secret";
+        const QStringList ca{"--cafile", dir.filePath("ca.crt")};
+        QProcess* p =
+            run("mosquitto_sub", args.arg(count).arg(topic, port).split(' ') + (tls ? ca : QStringList()));
+        p->waitForFinished(8000);
+        return p->readAllStandardOutput();
     }
     void send(int count)
     {
@@ -112,10 +140,18 @@ private slots:
         QVERIFY2(b.value("u") == 13.46 && b.value("t") == 24.5 && b.value("group") == 2, room.heard);
         QVERIFY(sum.value("comm_lost") == 2 && sum.value("mode") == "native");
         QCOMPARE(room.said("orvik/r/battery/00_2"), {"(null)"}); // in no group: an old message cleared
+        using namespace MqttDiscovery;
+        const Entry u = batterySensor("orvik/r", "R", 0, 'u'), t = batterySensor("orvik/r", "R", 0, 't');
+        const QByteArray entries = room.retained("homeassistant/#", 3); // the battery's two and the alarm
+        QVERIFY2(entries.contains(u.payload) && entries.contains(t.topic.toUtf8() + ' ' + t.payload) &&
+                     entries.contains(alarmSensor("orvik/r", "R").payload),
+                 entries);
+        QCOMPARE(room.said(batterySensor("orvik/r", "R", 1, 't').topic.toUtf8()), {"(null)"});
         s.batteries[0].group = 0;
         QMetaObject::invokeMethod(room.publisher, [&room, s] { room.publisher->takeSnapshot(s); });
         QTRY_COMPARE(room.said("orvik/r/battery/00_1").size(), 2);
         QCOMPARE(room.said("orvik/r/battery/00_1").last(), "(null)");
+        QTRY_COMPARE(room.said(u.topic.toUtf8()).last() + room.said(t.topic.toUtf8()).last(), "(null)(null)");
     }
     void eventsThroughBrokerCrash() // killed with events in flight and more while it is away
     {
@@ -151,6 +187,22 @@ private slots:
         MqttOutbox box;
         QVERIFY(box.open(room.dir.filePath("outbox")));
         QCOMPARE(box.size(), 3);
+    }
+    void tls_data()
+    {
+        QTest::addColumn<bool>("itsCa");
+        QTest::newRow("its CA") << true;
+        QTest::newRow("another CA") << false;
+    }
+    void tls() // the publisher trusts the broker's certificate only by the CA it was given
+    {
+        QFETCH(bool, itsCa);
+        Room room(true);
+        room.caFile = room.dir.filePath(itsCa ? "ca.crt" : "other.crt");
+        QVERIFY(room.start("secret", false));
+        QTRY_VERIFY_WITH_TIMEOUT(room.status.startsWith(itsCa ? "MQTT: подключено" : "MQTT: ошибка TLS: "),
+                                 10000);
+        QVERIFY(!itsCa || room.retained("orvik/r/status", 1).contains("\"online\":1"));
     }
 };
 

@@ -5,6 +5,7 @@
 #include "core/CommLossTracker.h"
 #include "core/RoomSnapshot.h"
 #include "journal/Event.h"
+#include "mqtt/MqttDiscovery.h"
 #include "mqtt/MqttOutbox.h"
 #include "mqtt/MqttPayloads.h"
 #include "mqtt/MqttTopics.h"
@@ -15,6 +16,8 @@
 #include <QtTest>
 using namespace MqttPayloads;
 using namespace MqttTopics;
+using namespace MqttDiscovery;
+Q_DECLARE_METATYPE(MqttDiscovery::Entry)
 static const QDateTime at(QDate(2026, 12, 8), QTime(14, 5, 3), Qt::OffsetFromUTC, 3 * 3600);
 static QByteArray alarm(bool started, bool confirmed, char limit = 0)
 {
@@ -34,6 +37,10 @@ static void row(const char* name, const QString& actual, const QString& base, co
         o.insert(f.section('=', 0, 0), v.isUndefined() ? QJsonValue(f.section('=', 1)) : v);
     }
     QTest::newRow(name) << actual.toUtf8() << QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+static void field(const char* name, const Entry& e, const QString& key, const QString& expected)
+{
+    QTest::newRow(name) << e << key << expected;
 }
 class TestMqttCore : public QObject
 {
@@ -84,6 +91,37 @@ private slots:
         QFETCH(QByteArray, actual);
         QFETCH(QByteArray, expected);
         QCOMPARE(actual, expected);
+    }
+    void discovery_data() // an entry's topic, or a field of its JSON (objects compact)
+    {
+        QTest::addColumn<Entry>("entry");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("expected");
+        const Entry u = batterySensor("o/Зал", "A", 42, 'u'), t = batterySensor("o/Зал", "A", 42, 't');
+        const Entry a = alarmSensor("o/Зал", "");
+        field("topic", u, "topic", "homeassistant/sensor/o_____7668b832/battery_05_3_u/config");
+        field("other room", batterySensor("o/Щит", "", 42, 'u'), "unique_id",
+              "o_____e1f5afcd_battery_05_3_u");
+        field("name", u, "name", "МСД 05 МКП 3 напряжение");
+        field("state_topic", u, "state_topic", "o/Зал/battery/05_3");
+        field("u", u, "value_template", "{{ value_json.u }}");
+        field("°C", t, "unit_of_measurement", "°C");
+        field("unique_id", t, "unique_id", "o_____7668b832_battery_05_3_t");
+        field("availability", u, "availability_topic", "o/Зал/status");
+        field("device", u, "device", R"({"identifiers":["o_____7668b832"],"name":"A"})");
+        field("alarm", a, "topic", "homeassistant/binary_sensor/o_____7668b832/alarm/config");
+        field("alarm on", a, "value_template",
+              "{{ 'ON' if value_json.warning + value_json.emergency > 0 else 'OFF' }}");
+        field("online", a, "availability_template", "{{ value_json.online }}");
+    }
+    void discovery()
+    {
+        QFETCH(Entry, entry);
+        QFETCH(QString, key);
+        QFETCH(QString, expected);
+        const QJsonValue v = QJsonDocument::fromJson(entry.payload).object().value(key);
+        const QString json = QJsonDocument(QJsonArray{v}).toJson(QJsonDocument::Compact).mid(1).chopped(1);
+        QCOMPARE(key == "topic" ? entry.topic : v.isString() ? v.toString() : json, expected);
     }
     void outbox() // the bound, acknowledgements, the order across a restart, a damaged file
     {
