@@ -48,6 +48,8 @@ void MqttLink::apply(const Settings& settings)
     config.connection.user = mqtt.user;
     config.connection.password = mqtt.password;
     config.base = MqttTopics::base(mqtt.topic, m_room);
+    config.haDiscovery = mqtt.haDiscovery;
+    config.roomName = m_room;
     config.outboxPath = QDir(m_folder).absoluteFilePath(QStringLiteral("mqtt-outbox.sqlite"));
 
     m_thread = new QThread(this);
