@@ -17,14 +17,24 @@
 # mode with six groups of batteries. Faults as above, for example
 #   echo "late 3" > build/run-modbus/orvik-sim.ctl      echo "drift 2 5 volt" > ...
 # (see tools/orvik-sim --modbus --help).
+#
+# scripts/demo.sh --mqtt (also with --modbus): a local MQTT broker on 127.0.0.1 (port
+# ORVIK_MQTT_PORT, default 18830) beside the simulator, and the monitor publishing to it as
+# the room "demo", in build/run-mqtt/ (build/run-modbus-mqtt/). The script prints the
+# mosquitto_sub command that shows the room's messages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 mode=native
-if [ "${1:-}" = "--modbus" ]; then
-  mode=modbus
+mqtt=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --modbus) mode=modbus ;;
+    --mqtt) mqtt=1 ;;
+    *) break ;;
+  esac
   shift
-fi
+done
 scripts/setup-deps --demo
 # A new tree leaves out the tests and benchmarks, whose libraries the demo does not install;
 # a tree scripts/test.sh configured keeps them.
@@ -32,8 +42,10 @@ options=()
 [ -e build/CMakeCache.txt ] || options=(-DBUILD_TESTING=OFF -DORVIK_BENCH=OFF)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}" >/dev/null
 cmake --build build -j "$(nproc)" --target orvik-monitor manual
-run=${ORVIK_RUN_DIR:-build/run}
-[ "$mode" = modbus ] && run=${ORVIK_RUN_DIR:-build/run-modbus}
+suffix=""
+[ "$mode" = modbus ] && suffix="-modbus"
+[ "$mqtt" = 1 ] && suffix="$suffix-mqtt"
+run=${ORVIK_RUN_DIR:-build/run$suffix}
 mkdir -p "$run"
 cd "$run"
 echo "demo: running in $(pwd)"
@@ -56,7 +68,18 @@ write_modbus_settings() {
   for group in 1 2 3 4 5 6; do echo " <ModbusAddr$group>$group</ModbusAddr$group>"; done
   for group in 1 2 3 4 5 6; do echo " <Dat$group>0</Dat$group>"; done
   write_limits
+  write_mqtt
   echo '</settings>'
+}
+
+mqtt_port=${ORVIK_MQTT_PORT:-18830}
+# With --mqtt: publish to the local broker as the room "demo".
+write_mqtt() {
+  [ "$mqtt" = 1 ] || return 0
+  echo ' <room_name>demo</room_name>'
+  echo ' <mqtt_enabled>true</mqtt_enabled>'
+  echo ' <mqtt_host>127.0.0.1</mqtt_host>'
+  echo " <mqtt_port>$mqtt_port</mqtt_port>"
 }
 
 # Absolute limits for the demo's 13.5 V blocks: "move-all 1.0" crosses the warning, 1.5 the emergency.
@@ -82,6 +105,7 @@ write_native_settings() {
     done
   done
   write_limits
+  write_mqtt
   echo '</settings>'
 }
 
@@ -118,7 +142,23 @@ stop_sim() {
   kill "$sim" 2>/dev/null || true
   wait "$sim" 2>/dev/null || true
 }
-trap stop_sim EXIT
+broker=""
+# shellcheck disable=SC2317 # called by the trap
+stop_all() {
+  stop_sim
+  [ -z "$broker" ] || kill "$broker" 2>/dev/null || true
+}
+trap stop_all EXIT
+
+if [ "$mqtt" = 1 ]; then
+  printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\nlog_dest stderr\n' "$mqtt_port" >mosquitto.conf
+  mosquitto -c mosquitto.conf 2>mosquitto.log &
+  broker=$!
+  sleep 0.5
+  kill -0 "$broker" 2>/dev/null || { cat mosquitto.log >&2; exit 1; }
+  echo "demo: MQTT broker on 127.0.0.1:$mqtt_port; the room's messages:"
+  echo "  mosquitto_sub -h 127.0.0.1 -p $mqtt_port -v -t 'orvik/demo/#'"
+fi
 
 for _ in $(seq 100); do
   [ -e "$line" ] && break
