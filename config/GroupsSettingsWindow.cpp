@@ -4,6 +4,7 @@
 #include "config/FileNumber.h"
 #include "config/GroupsSettingsWindowForm.h"
 #include "config/ModbusAddressList.h"
+#include "config/MqttSettingsBox.h"
 #include "config/ProgramMode.h"
 #include "config/Settings.h"
 #include "core/AlarmThresholds.h"
@@ -84,6 +85,14 @@ bool typedLimit(const QString& text, double* value)
     QString dotted = text;
     dotted.replace(QLatin1Char(','), QLatin1Char('.'));
     return FileNumber::parse(dotted, value);
+}
+
+bool samePublishing(const Settings& a, const QString& room, const Settings::Mqtt& m)
+{
+    const Settings::Mqtt& n = a.mqtt();
+    return a.roomName() == room && n.enabled == m.enabled && n.host == m.host && n.port == m.port &&
+           n.tlsCa == m.tlsCa && n.user == m.user && n.password == m.password && n.topic == m.topic &&
+           n.haDiscovery == m.haDiscovery;
 }
 
 BatteryListWidgetItem* batteryItem(QListWidgetItem* item)
@@ -181,6 +190,7 @@ void GroupsSettingsWindow::fillFromModel()
         ui->checkBox_warnSound->setChecked(settings->warningAlarm());
         ui->checkBox_crashSound->setChecked(settings->emergencyAlarm());
         ui->lineEdit_journalSize->setText(FileNumber::toText(settings->journalSize()));
+        ui->groupBox_mqtt->fill(*settings);
     }
 }
 
@@ -343,6 +353,14 @@ void GroupsSettingsWindow::on_pushButton_apply_clicked()
     }
     if (!readLimits(&read))
         return;
+    // Read last: it takes its values into the record as soon as they all hold.
+    const QString roomBefore = settings->roomName();
+    const Settings::Mqtt mqttBefore = settings->mqtt();
+    QString whyNot;
+    if (!ui->groupBox_mqtt->read(settings, &whyNot)) {
+        tellOperator(whyNot);
+        return;
+    }
 
     *settings->thresholds() = read;
     settings->setCommLossAlarm(ui->checkBox_commLoss->isChecked());
@@ -377,6 +395,8 @@ void GroupsSettingsWindow::on_pushButton_apply_clicked()
     // The applied values stay in force for this run whether or not the file was written;
     // the address list is rebuilt before the message box holds the operator up.
     updateModbusAddressList();
+    if (!samePublishing(*settings, roomBefore, mqttBefore))
+        emit publishingChanged();
     if (!saved)
         tellOperator(tr("Не удалось сохранить настройки в файл settings.xml") + QLatin1Char('\n') +
                      settings->lastSaveError());

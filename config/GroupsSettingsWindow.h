@@ -13,9 +13,10 @@ struct GroupsSettingsWindowForm;
 
 // The settings page: the operator distributes the batteries among the six groups, sets
 // each group's Modbus address and first sensor, the thresholds, the absolute limits, the
-// sounds, communication loss, the journal size and the mode. List edits reach the groups, the records and
-// settings.xml only on "Применить". The device link and the settings file read each group's address and first
-// sensor through the static accessors, which answer -1 / "error" while no page exists.
+// sounds, communication loss, the journal size, the mode and the publishing to an MQTT broker. List edits
+// reach the groups, the records and settings.xml only on "Применить". The device link and the settings file
+// read each group's address and first sensor through the static accessors, which answer -1 / "error" while no
+// page exists.
 class GroupsSettingsWindow : public QWidget
 {
     Q_OBJECT
@@ -52,6 +53,8 @@ signals:
     void groupsChanged();
     // The operator picked a mode on the page; modbusMode already holds it.
     void modeChosen(bool modbus);
+    // An apply changed the room's name or how it is published; the publisher starts afresh.
+    void publishingChanged();
 
 private slots:
     void on_pbInGroup1_clicked();

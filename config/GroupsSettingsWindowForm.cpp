@@ -1,5 +1,7 @@
 #include "config/GroupsSettingsWindowForm.h"
 
+#include "config/MqttSettingsBox.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QGridLayout>
@@ -249,6 +251,8 @@ void GroupsSettingsWindowForm::setupUi(QWidget* page)
     commRow->addStretch(1);
     limitsLayout->addLayout(commRow);
     pageLayout->addWidget(groupBox_limits);
+    groupBox_mqtt = new MqttSettingsBox(window);
+    pageLayout->addWidget(groupBox_mqtt);
 
     scrollArea_settings->setWidget(window);
     retranslateUi(page);

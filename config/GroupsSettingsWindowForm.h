@@ -5,6 +5,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class MqttSettingsBox;
 class QPushButton;
 class QRadioButton;
 class QScrollArea;
@@ -61,6 +62,8 @@ struct GroupsSettingsWindowForm
     QCheckBox* checkBox_commLoss = nullptr;
     QLabel* label_commLossSweeps = nullptr;
     QSpinBox* spinBox_commLossSweeps = nullptr;
+    // Under the limits: the page scrolls there as it does to the table.
+    MqttSettingsBox* groupBox_mqtt = nullptr;
     QPushButton* pushButton_apply = nullptr;
     QPushButton* pushButton_cancel = nullptr;
 

@@ -186,6 +186,76 @@ private slots:
             QCOMPARE(limits->item(0, 0)->text() + limits->item(0, 6)->text() + limits->item(3, 1)->text(),
                      "14,40-5,0");
     }
+    void mqtt_data() // fields over a valid section; then a fragment of the reason, or what settings.xml holds
+    {
+        QTest::addColumn<QString>("edit");
+        QTest::addColumn<QString>("expected");
+        const QString all = "Щитовая 2,1,broker.local,8883,ca.pem,u,p,site/room,1";
+        auto row = [](const char* e, QString x) { QTest::newRow(*e ? e : "valid") << QString(e) << x; };
+        row("", all);
+        row("mqttPassword=", QString(all).replace(",p,", ",,"));
+        row("mqttHost=|mqttEnabled=0", "Щитовая 2,0,,8883,ca.pem,u,p,site/room,1");
+        row("roomName=", QString(all).replace("Щитовая 2", Settings::defaultRoomName()));
+        row("mqttHost=", "укажите брокер");
+        row("mqttHost=broker local", "имя узла");
+        row("mqttHost=broker;x", "имя узла");
+        row("mqttHost=брокер", "имя узла");
+        row("mqttTlsCa=none.pem", "не найден");
+        row("mqttTlsCa=.", "не найден");
+        row("mqttTopic=a/+/b", "«+» и «#»");
+        row("mqttTopic=a/#", "«+» и «#»");
+        row("mqttTopic=/a", "начинаться с «/»");
+        row("mqttTopic=a\x01", "управляющие");
+        row("mqttTopic=a//b", "пустой уровень");
+        row("mqttTopic=a/", "пустой уровень");
+        for (const char* e : {"roomName=A/B", "roomName=A+", "roomName=#1", "roomName=A\x1f"})
+            row(e, "Название помещения входит в топики");
+        row("mqttUser=", "без имени пользователя");
+    }
+    void mqtt()
+    {
+        QFETCH(QString, edit);
+        QFETCH(QString, expected);
+        PageRig rig;
+        QFile(rig.dir.filePath("ca.pem")).open(QIODevice::WriteOnly);
+        QSignalSpy changed(rig.page, &GroupsSettingsWindow::publishingChanged);
+        rig.get<QCheckBox>("checkBox_mqttEnabled")->setChecked(true);
+        rig.get<QCheckBox>("checkBox_mqttHaDiscovery")->setChecked(true);
+        const QString typed = "roomName=Щитовая 2|mqttHost=broker.local|mqttTlsCa=ca.pem|mqttUser=u|"
+                              "mqttPassword=p|mqttTopic=site/room|";
+        for (const QString& e : (typed + edit).split('|', Qt::SkipEmptyParts)) {
+            if (e.startsWith("mqttEnabled"))
+                rig.get<QCheckBox>("checkBox_mqttEnabled")->setChecked(e.endsWith('1'));
+            else if (e.contains(QRegularExpression("[^ -~]"))) // typed as ASCII only
+                rig.get<QLineEdit>("lineEdit_" + e.section('=', 0, 0))->setText(e.section('=', 1));
+            else
+                rig.type(qPrintable(e.section('=', 0, 0)), e.section('=', 1));
+        }
+        QCOMPARE(rig.get<QSpinBox>("spinBox_mqttPort")->value(), 8883); // proposed for the CA file
+        const QStringList boxes = clickAnsweringBoxes(rig.get("pushButton_apply"));
+        const bool refused = !expected.contains(',');
+        QCOMPARE(boxes.size(), int(refused));
+        QCOMPARE(QFile::exists(rig.settingsPath()), !refused);
+        if (refused) {
+            QVERIFY2(boxes[0].startsWith("Ошибка!|") && boxes[0].contains(expected), qPrintable(boxes[0]));
+            QVERIFY(changed.isEmpty() && rig.settings.mqtt().host.isEmpty() && !rig.settings.mqtt().enabled);
+            return;
+        }
+        Settings loaded;
+        loaded.setThresholds(&rig.thresholds);
+        QVERIFY(loaded.load(rig.settingsPath()));
+        const Settings::Mqtt& m = loaded.mqtt();
+        QCOMPARE(rig.settings.roomName(), loaded.roomName()); // an empty field is the host name
+        QCOMPARE(QStringList({loaded.roomName(), QString::number(m.enabled), m.host, QString::number(m.port),
+                              m.tlsCa, m.user, m.password, m.topic, QString::number(m.haDiscovery)})
+                     .join(','),
+                 expected);
+        clickAnsweringBoxes(rig.get("pushButton_apply")); // nothing changed: no second restart
+        QCOMPARE(changed.count(), 1);
+        rig.type("mqttUser", "other");
+        QTest::mouseClick(rig.get("pushButton_cancel"), Qt::LeftButton);
+        QCOMPARE(rig.get<QLineEdit>("lineEdit_mqttUser")->text(), m.user);
+    }
     void newControlsReachable() // at the window's own size the page scrolls to where each is clicked
     {
         PageRig rig;
