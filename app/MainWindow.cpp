@@ -202,6 +202,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
                                 ? QStringLiteral("color: green")
                                 : QStringLiteral("color: rgb(160, 80, 0)"));
     });
+    connect(groupsSettingsWindow, &GroupsSettingsWindow::publishingChanged, this,
+            [this] { mqttLink->apply(settings); });
     mqttLink->apply(settings);
 
     for (int k = 1; k <= 6; ++k) {
