@@ -1,7 +1,7 @@
 // Alarm evaluation of the main window: native intake, the battery alarm step and the operator's
 // confirmation. What follows is decided by AlarmDecisions; the window carries it out.
-#include "app/RoomFeed.h"
 #include "app/MainWindow.h"
+#include "app/RoomFeed.h"
 #include "config/ProgramMode.h"
 #include "core/AlarmDecisions.h"
 #include "core/AudioSignals.h"
@@ -59,11 +59,11 @@ void MainWindow::dataArrivedHandler(DevicesGuiData devices_data)
             battery->setVoltage(entry.channel[j].voltage);
         }
     }
-    roomFeed->takeSweep(batteryRows);
     for (int k = 1; k <= 6 && k < groups.size(); ++k)
         groups[k]->recalculate();
     repaintDeviationCharts();
     nativeEvaluationPass();
+    roomFeed->takeSweep(batteryRows);
 }
 
 void MainWindow::nativeEvaluationPass()

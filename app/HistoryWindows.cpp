@@ -1,8 +1,8 @@
 // The history windows opened from the main window: a battery's from its tile, a group's from
 // the menu.
-#include "app/RoomFeed.h"
 #include "app/MainWindow.h"
 #include "app/MainWindowForm.h"
+#include "app/RoomFeed.h"
 #include "core/Battery.h"
 #include "core/BatteryGroup.h"
 #include "history/HistoryRecorder.h"

@@ -1,8 +1,9 @@
 #include "app/MainWindow.h"
 #include "widgets/ButtonCaption.h"
 
-#include "app/RoomFeed.h"
 #include "app/MainWindowForm.h"
+#include "app/MqttLink.h"
+#include "app/RoomFeed.h"
 #include "app/StatusNotices.h"
 #include "config/GroupsSettingsWindow.h"
 #include "config/ProgramMode.h"
@@ -101,15 +102,31 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
     qRegisterMetaType<Event>("Event");
     connect(journal, SIGNAL(updateJournalWidget(Event)), journalWidget, SLOT(updateJournalWidget(Event)),
             Qt::QueuedConnection);
-    connect(this, SIGNAL(addJournalEvent(Battery*, bool, bool, bool)), journal,
-            SLOT(addEvent(Battery*, bool, bool, bool)), Qt::DirectConnection);
-    connect(
-        this, &MainWindow::addCommEvent, journal, [this](const Event& event) { journal->enqueue(event); },
-        Qt::DirectConnection);
 
-    // Every reading also goes to history.sqlite, written on the recorder's own thread; the
-    // monitor never waits for it.
+    // Readings and journal events leave the window through the room's feed: every reading
+    // goes to history.sqlite, written on the recorder's own thread, and with the events to
+    // the publishers on theirs; the monitor never waits for any of them.
     roomFeed = new RoomFeed(QDir::current().absoluteFilePath(QStringLiteral("history.sqlite")), this);
+    RoomFeed::Room room;
+    room.rows = &batteryRows;
+    room.groups = &groups;
+    room.commLoss = &commLoss;
+    room.polling = [this] { return nativeRunning || modbusRunning; };
+    room.modbusMode = [] { return modbusMode; };
+    roomFeed->setRoom(room);
+    connect(
+        this, &MainWindow::addJournalEvent, roomFeed,
+        [this](Battery* battery, bool started, bool confirmed, bool saveIntoFile) {
+            roomFeed->takeEvent(Event(battery, started, confirmed), saveIntoFile);
+        },
+        Qt::DirectConnection);
+    connect(
+        this, &MainWindow::addCommEvent, roomFeed, [this](const Event& event) { roomFeed->takeEvent(event); },
+        Qt::DirectConnection);
+    connect(
+        roomFeed, &RoomFeed::eventTaken, journal,
+        [this](const Event& event, bool saveIntoFile) { journal->enqueue(event, saveIntoFile); },
+        Qt::DirectConnection);
     connect(ui->action_group_history, &QAction::triggered, this, &MainWindow::askGroupHistory);
 
     groupsSettingsWindow = new GroupsSettingsWindow();
@@ -177,6 +194,16 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
     exchangeStatusLabel->setVisible(modbusMode);
     retryStatusLabel->setVisible(modbusMode);
 
+    mqttLink = new MqttLink(roomFeed, QDir::currentPath(), this);
+    connect(mqttLink, &MqttLink::statusChanged, this, [this](const QString& text) {
+        notices->show(StatusNotices::Mqtt, text);
+        notices->label(StatusNotices::Mqtt)
+            ->setStyleSheet(text == QStringLiteral("MQTT: подключено")
+                                ? QStringLiteral("color: green")
+                                : QStringLiteral("color: rgb(160, 80, 0)"));
+    });
+    mqttLink->apply(settings);
+
     for (int k = 1; k <= 6; ++k) {
         BatteryGroup* group = groups[k];
         for (int i = 0; i < group->batteryCount(); ++i)
@@ -190,6 +217,11 @@ MainWindow::~MainWindow()
     if (instance == this)
         instance = nullptr;
     stopModbusExchange();
+    // The publisher's clean exit, then the feed, before the batteries it reads are gone.
+    delete mqttLink;
+    mqttLink = nullptr;
+    delete roomFeed;
+    roomFeed = nullptr;
     // Stops the journal's thread once everything handed to it is on disk.
     delete journal;
     journal = nullptr;

@@ -36,6 +36,7 @@ class HistoryWindow;
 class Journal;
 class JournalWidget;
 class MKPWidget;
+class MqttLink;
 class QButtonGroup;
 class QLabel;
 class QTimer;
@@ -191,6 +192,7 @@ private:
     JournalWidget* journalWidget = nullptr;
     Journal* journal = nullptr;
     RoomFeed* roomFeed = nullptr;
+    MqttLink* mqttLink = nullptr;
     AlarmThresholds thresholds;
     QList<QList<Battery*>> batteryRows;
     QList<BatteryGroup*> groups;

@@ -2,8 +2,8 @@
 // of each polled group's device in turn, the port's ready-read signal collects the answers,
 // and the end of each turn puts the readings into the group's batteries and judges them.
 // ModbusCycle decides; the window carries out its steps. Everything runs in the GUI thread.
-#include "app/RoomFeed.h"
 #include "app/MainWindow.h"
+#include "app/RoomFeed.h"
 
 #include "app/MainWindowForm.h"
 #include "app/PortOpenFailure.h"

@@ -85,8 +85,7 @@ void RoomFeed::handOverSnapshot()
     static const QMetaMethod sweepSignal = QMetaMethod::fromSignal(&RoomFeed::sweepTaken);
     if (!m_room.rows || !m_room.groups || !m_room.commLoss || !isSignalConnected(sweepSignal))
         return;
-    emit sweepTaken(RoomSnapshot::take(*m_room.rows, *m_room.groups, *m_room.commLoss,
-                                       m_room.polling && m_room.polling(),
-                                       m_room.modbusMode && m_room.modbusMode(),
-                                       QDateTime::currentDateTime()));
+    emit sweepTaken(
+        RoomSnapshot::take(*m_room.rows, *m_room.groups, *m_room.commLoss, m_room.polling && m_room.polling(),
+                           m_room.modbusMode && m_room.modbusMode(), QDateTime::currentDateTime()));
 }

@@ -14,7 +14,8 @@ StatusNotices::StatusNotices(QStatusBar* bar) : QObject(bar)
     const Look looks[SourceCount] = {{"soundStatusLabel", "color: red"},
                                      {"journalStatusLabel", "color: red"},
                                      {"historyStatusLabel", "color: rgb(160, 80, 0)"},
-                                     {"commLossStatusLabel", "color: red"}};
+                                     {"commLossStatusLabel", "color: red"},
+                                     {"mqttStatusLabel", "color: rgb(160, 80, 0)"}};
     for (int s = 0; s < SourceCount; ++s) {
         labels[s] = new QLabel(bar);
         labels[s]->setObjectName(QLatin1String(looks[s].name));

@@ -18,6 +18,7 @@ public:
         Journal,
         History,
         CommLoss,
+        Mqtt,
         SourceCount
     };
 

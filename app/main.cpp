@@ -1,5 +1,6 @@
 #include "app/InstanceLock.h"
 #include "app/MainWindow.h"
+#include "app/MainWindowForm.h"
 #include "app/QtTranslation.h"
 #include "app/QuitOnSignals.h"
 
@@ -8,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <clocale>
 #include <cstdio>
@@ -15,6 +17,7 @@
 
 namespace {
 const QString kPortOption = QStringLiteral("port");
+const QString kStartOption = QStringLiteral("start");
 
 void describeOptions(QCommandLineParser& parser)
 {
@@ -26,6 +29,9 @@ void describeOptions(QCommandLineParser& parser)
                            QStringLiteral("Offer the serial line at <path> (a pty, a serial-over-IP "
                                           "device) after the system's ports. Repeatable."),
                            QStringLiteral("path")));
+    parser.addOption(QCommandLineOption(
+        kStartOption, QStringLiteral("Start polling at once, as the start button does (an unattended "
+                                     "station starting after a power cut).")));
 }
 
 // Help and version need no display, so they are answered before one is opened.
@@ -94,6 +100,8 @@ int main(int argc, char* argv[])
     auto* window = new MainWindow();
     window->show();
     MainWindow::instance = window;
+    if (parser.isSet(kStartOption))
+        QTimer::singleShot(0, window->form()->pb_stop_start, &QPushButton::click);
     const int code = app.exec();
     delete window;
     return code;

@@ -55,7 +55,9 @@ int MqttConnection::renew()
     // unacknowledged messages again, while the owner sends them again from its outbox.
     if (m_mosq)
         mosquitto_destroy(m_mosq);
-    m_mosq = mosquitto_new(m_options.clientId.toUtf8().constData(), true, this);
+    // No id: the library makes a random one (it refuses an empty one).
+    const QByteArray id = utf8OrNull(m_options.clientId);
+    m_mosq = mosquitto_new(id.isNull() ? nullptr : id.constData(), true, this);
     if (!m_mosq)
         return MOSQ_ERR_NOMEM;
     mosquitto_connect_callback_set(m_mosq, &MqttConnection::onConnect);

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "core/RoomSnapshot.h"
 #include "journal/Event.h"
 #include "mqtt/MqttConnection.h"
 #include "mqtt/MqttOutbox.h"
-#include "core/RoomSnapshot.h"
 
 #include <QHash>
 #include <QObject>

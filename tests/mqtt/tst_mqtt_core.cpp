@@ -3,10 +3,10 @@
 #include "core/Battery.h"
 #include "core/BatteryGroup.h"
 #include "core/CommLossTracker.h"
+#include "core/RoomSnapshot.h"
 #include "journal/Event.h"
 #include "mqtt/MqttOutbox.h"
 #include "mqtt/MqttPayloads.h"
-#include "core/RoomSnapshot.h"
 #include "mqtt/MqttTopics.h"
 #include <QJsonArray>
 #include <QJsonDocument>
