@@ -125,7 +125,8 @@ wait_for 20 "room-a online" between 'orvik_room_online{site="room-a"}' 1 1
 wait_for 30 "emergency alert for room-a's battery 00_4" firing OrvikBatteryEmergency room-a 00_4
 firing OrvikBatteryEmergency room-b 00_4 && fail "room-b's steady battery 00_4 in emergency"
 
-# Keepalive 30 s: the broker gives up after 45 s and publishes the last will.
+# Not the monitor's own goodbye: the broker's last will, at once as the socket closes with the
+# process (after a lost network, when the keepalive of 30 s × 1.5 runs out).
 kill -9 "${monitor[room-a]}"
 wait_for 60 "offline status of the killed room-a" between 'orvik_room_online{site="room-a"}' 0 0
 between 'orvik_room_online{site="room-b"}' 1 1 || fail "room-b went offline with room-a"
