@@ -22,6 +22,8 @@
 #include <algorithm>
 #include <atomic>
 #include <benchmark/benchmark.h>
+#include <cmath>
+#include <memory>
 #include <mosquitto.h>
 #include <mutex>
 #include <vector>
@@ -146,16 +148,32 @@ double percentile(std::vector<double> values, double p)
     return values[std::min(values.size() - 1, size_t(p * double(values.size() - 1) + 0.5))];
 }
 
-void BM_HandOverPerSweep(benchmark::State& state)
+// A broker and a window publishing to it, polling as far as the window knows.
+struct PublishingRoom
 {
     Broker broker;
-    if (!broker.start()) {
-        state.SkipWithError("the broker did not start");
-        return;
+    std::unique_ptr<WindowInFolder> folder;
+    MainWindow* window = nullptr;
+
+    bool start(benchmark::State& state)
+    {
+        if (!broker.start()) {
+            state.SkipWithError("the broker did not start");
+            return false;
+        }
+        folder = std::make_unique<WindowInFolder>(roomSettings(broker.port));
+        window = folder->window.get();
+        window->setNativeRunning(true);
+        return true;
     }
-    WindowInFolder folder(roomSettings(broker.port));
-    MainWindow* window = folder.window.get();
-    window->setNativeRunning(true);
+};
+
+void BM_HandOverPerSweep(benchmark::State& state)
+{
+    PublishingRoom room;
+    if (!room.start(state))
+        return;
+    MainWindow* window = room.window;
     window->dataArrivedHandler(sweepOf(13.5, 13.5));
     for (auto _ : state)
         window->history()->takeSweep(window->rows());
@@ -165,15 +183,11 @@ BENCHMARK(BM_HandOverPerSweep)->Unit(benchmark::kMicrosecond)->Iterations(3000);
 
 void BM_SweepToSubscriber(benchmark::State& state)
 {
-    Broker broker;
-    if (!broker.start()) {
-        state.SkipWithError("the broker did not start");
+    PublishingRoom room;
+    if (!room.start(state))
         return;
-    }
-    WindowInFolder folder(roomSettings(broker.port));
-    MainWindow* window = folder.window.get();
-    window->setNativeRunning(true);
-    Subscriber subscriber(broker.port);
+    MainWindow* window = room.window;
+    Subscriber subscriber(room.broker.port);
     subscriber.clock.start();
     // Connected and published once before the clock runs.
     subscriber.await("\"u\":");
@@ -245,6 +259,8 @@ void BM_SweepPeriodBrokerDown(benchmark::State& state)
         state.counters["mean_ms"] = sum / double(periods.size());
         state.counters["min_ms"] = *std::min_element(periods.begin(), periods.end());
         state.counters["max_ms"] = *std::max_element(periods.begin(), periods.end());
+        state.counters["outside_5_percent"] = double(
+            std::count_if(periods.begin(), periods.end(), [](double p) { return std::abs(p - 3000) > 150; }));
         // "MQTT: нет связи с брокером, событий в очереди: N"
         const QString status = window->statusNotices()->label(StatusNotices::Mqtt)->text();
         state.counters["queued_events"] = status.section(QLatin1Char(' '), -1).toDouble();
