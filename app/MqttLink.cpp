@@ -9,6 +9,8 @@
 
 namespace {
 
+constexpr unsigned long stopWaitMs = 3000;
+
 bool operator==(const Settings::Mqtt& a, const Settings::Mqtt& b)
 {
     return a.enabled == b.enabled && a.host == b.host && a.port == b.port && a.tlsCa == b.tlsCa &&
@@ -71,11 +73,23 @@ void MqttLink::stop()
     // Queued after every snapshot and event already handed over, so those reach the outbox;
     // the clean disconnect waits about a second at most.
     disconnect(m_feed, nullptr, m_publisher, nullptr);
-    QMetaObject::invokeMethod(m_publisher, &MqttPublisher::stop, Qt::BlockingQueuedConnection);
-    m_thread->quit();
-    m_thread->wait();
-    delete m_publisher;
-    m_publisher = nullptr;
-    delete m_thread;
+    disconnect(m_publisher, nullptr, this, nullptr);
+    QThread* thread = m_thread;
+    MqttPublisher* publisher = m_publisher;
     m_thread = nullptr;
+    m_publisher = nullptr;
+    QMetaObject::invokeMethod(publisher, [publisher, thread] {
+        publisher->stop();
+        thread->quit();
+    });
+    if (thread->wait(stopWaitMs)) {
+        delete publisher;
+        delete thread;
+        return;
+    }
+    // Stuck resolving the broker's name: the window does not wait for it; the thread ends
+    // and cleans up by itself when the resolver gives up.
+    thread->setParent(nullptr);
+    connect(thread, &QThread::finished, publisher, &QObject::deleteLater);
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
 }

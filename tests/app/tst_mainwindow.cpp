@@ -3,6 +3,8 @@
 #include "../common/WindowInFolder.h"
 #include "app/MainWindowForm.h"
 #include "app/QtTranslation.h"
+#include "app/StatusNotices.h"
+#include "config/GroupsSettingsWindow.h"
 #include "link/WorkerObject.h"
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -10,6 +12,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSemaphore>
+#include <QTcpServer>
 #include <QtTest>
 
 namespace {
@@ -128,6 +131,27 @@ private slots:
         QCOMPARE(box.button(QDialogButtonBox::Cancel)->text() + '|' +
                      box.button(QDialogButtonBox::Open)->text(),
                  QString("Отмена|Открыть"));
+    }
+    void publishingFollowsSettings() // on, off, on again elsewhere: the status bar says which
+    {
+        QTcpServer closed; // a port nobody listens on
+        closed.listen(QHostAddress::LocalHost);
+        const QString port = QString::number(closed.serverPort());
+        closed.close();
+        WindowInFolder folder(settingsWith("<mqtt_enabled>true</mqtt_enabled><mqtt_host>127.0.0.1</mqtt_host>"
+                                           "<mqtt_port>" +
+                                           port.toUtf8() + "</mqtt_port>"));
+        MainWindow* window = folder.window.get();
+        QLabel* status = window->statusNotices()->label(StatusNotices::Mqtt);
+        QTRY_COMPARE(status->text(), QString("MQTT: нет связи с брокером, событий в очереди: 0"));
+        Settings::Mqtt mqtt = window->settingsRecord().mqtt();
+        for (const bool on : {false, true}) {
+            mqtt.enabled = on, mqtt.port += 1;
+            window->settingsRecord().setMqtt(mqtt);
+            emit window->settingsPage()->publishingChanged();
+            QTRY_COMPARE(status->isVisibleTo(window), on);
+        }
+        QVERIFY(QFile::exists(folder.dir.filePath("mqtt-outbox.sqlite")));
     }
 };
 
