@@ -179,6 +179,11 @@ QByteArray Settings::toXml() const
     add(QStringLiteral("mqtt_password"), m_mqtt.password);
     add(QStringLiteral("mqtt_topic"), m_mqtt.topic);
     add(QStringLiteral("mqtt_ha_discovery"), boolText(m_mqtt.haDiscovery));
+    add(QStringLiteral("modbus_tcp_enabled"), boolText(m_modbusTcp.enabled));
+    add(QStringLiteral("modbus_tcp_address"), m_modbusTcp.address);
+    add(QStringLiteral("modbus_tcp_port"), QString::number(m_modbusTcp.port));
+    add(QStringLiteral("modbus_tcp_unit"), QString::number(m_modbusTcp.unit));
+    add(QStringLiteral("modbus_tcp_allow"), m_modbusTcp.allow);
     return doc.toByteArray(1);
 }
 
@@ -265,12 +270,13 @@ void Settings::applyElement(const QString& tag, const QDomElement& element, Alar
     }
     if (tag == QLatin1String("warning_alarm") || tag == QLatin1String("emergency_alarm") ||
         tag == QLatin1String("comm_loss_alarm") || tag == QLatin1String("mqtt_enabled") ||
-        tag == QLatin1String("mqtt_ha_discovery")) {
-        bool& flag = tag == QLatin1String("warning_alarm")       ? m_warningAlarm
-                     : tag == QLatin1String("emergency_alarm")   ? m_emergencyAlarm
-                     : tag == QLatin1String("mqtt_enabled")      ? m_mqtt.enabled
-                     : tag == QLatin1String("mqtt_ha_discovery") ? m_mqtt.haDiscovery
-                                                                 : m_commLossAlarm;
+        tag == QLatin1String("mqtt_ha_discovery") || tag == QLatin1String("modbus_tcp_enabled")) {
+        bool& flag = tag == QLatin1String("warning_alarm")        ? m_warningAlarm
+                     : tag == QLatin1String("emergency_alarm")    ? m_emergencyAlarm
+                     : tag == QLatin1String("mqtt_enabled")       ? m_mqtt.enabled
+                     : tag == QLatin1String("mqtt_ha_discovery")  ? m_mqtt.haDiscovery
+                     : tag == QLatin1String("modbus_tcp_enabled") ? m_modbusTcp.enabled
+                                                                  : m_commLossAlarm;
         if (text == kTrue)
             flag = true;
         else if (text == kFalse)
@@ -311,6 +317,8 @@ void Settings::applyElement(const QString& tag, const QDomElement& element, Alar
         m_mode = text;
     } else if (tag.startsWith(QLatin1String("mqtt_")) || tag == QLatin1String("room_name")) {
         applyMqttElement(tag, text);
+    } else if (tag.startsWith(QLatin1String("modbus_tcp_"))) {
+        applyModbusTcpElement(tag, text);
     } else {
         for (int g = 1; g <= groupCount; ++g) {
             if (tag == QStringLiteral("ModbusAddr%1").arg(g))
@@ -335,6 +343,19 @@ void Settings::applyMqttElement(const QString& tag, const QString& text)
     for (int i = 0; i < 5; ++i)
         if (tag == QLatin1String(tags[i]))
             *texts[i] = text;
+}
+
+void Settings::applyModbusTcpElement(const QString& tag, const QString& text)
+{
+    // A value out of range keeps the default; the address and the list are checked where used.
+    if (tag == QLatin1String("modbus_tcp_port"))
+        intInRange(text, 1, 65535, &m_modbusTcp.port);
+    else if (tag == QLatin1String("modbus_tcp_unit"))
+        intInRange(text, 1, 247, &m_modbusTcp.unit);
+    else if (tag == QLatin1String("modbus_tcp_address") && !text.trimmed().isEmpty())
+        m_modbusTcp.address = text.trimmed();
+    else if (tag == QLatin1String("modbus_tcp_allow"))
+        m_modbusTcp.allow = text.trimmed();
 }
 
 void Settings::applyLimit(const QString& tag, const QString& text, AlarmThresholds& candidates) const

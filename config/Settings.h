@@ -18,6 +18,7 @@ public:
     static constexpr int minCommLossSweeps = 1;
     static constexpr int maxCommLossSweeps = 100;
     static constexpr int defaultMqttPort = 1883;
+    static constexpr int defaultModbusTcpPort = 1502;
 
     Settings();
 
@@ -70,6 +71,18 @@ public:
     };
     const Mqtt& mqtt() const { return m_mqtt; }
     void setMqtt(const Mqtt& mqtt) { m_mqtt = mqtt; }
+    // The read-only Modbus TCP server for the plant's SCADA. An empty allow list admits every
+    // client; otherwise comma-separated addresses and CIDR ranges, kept as the operator wrote it.
+    struct ModbusTcp
+    {
+        bool enabled = false;
+        QString address = QStringLiteral("0.0.0.0");
+        int port = defaultModbusTcpPort;
+        int unit = 1;
+        QString allow;
+    };
+    const ModbusTcp& modbusTcp() const { return m_modbusTcp; }
+    void setModbusTcp(const ModbusTcp& server) { m_modbusTcp = server; }
 
     bool load(const QString& path);
     // Replaces the file atomically: a failed write leaves the old file as it was. With an
@@ -82,6 +95,7 @@ public:
 private:
     void applyElement(const QString& tag, const class QDomElement& element, AlarmThresholds& candidates);
     void applyMqttElement(const QString& tag, const QString& text);
+    void applyModbusTcpElement(const QString& tag, const QString& text);
     void applyLimit(const QString& tag, const QString& text, AlarmThresholds& candidates) const;
     void applyCandidates(const AlarmThresholds& candidates);
 
@@ -100,5 +114,6 @@ private:
     QString m_sensorField[groupCount];
     QString m_roomName = defaultRoomName();
     Mqtt m_mqtt;
+    ModbusTcp m_modbusTcp;
     mutable QString m_lastSaveError;
 };

@@ -47,6 +47,14 @@ struct Record
         const QString x = QStringList{s.roomName(), m.host, m.tlsCa, m.user, m.password, m.topic}.join(',');
         if (x != Settings::defaultRoomName() + ",,,,," || m.enabled || m.haDiscovery || m.port != 1883)
             out << QString("mqtt=%1,%2,%3,").arg(int(m.enabled)).arg(int(m.haDiscovery)).arg(m.port) + x;
+        const Settings::ModbusTcp& t = s.modbusTcp();
+        if (t.enabled || t.address != "0.0.0.0" || t.port != 1502 || t.unit != 1 || !t.allow.isEmpty())
+            out << QString("tcp=%1,%2,%3,%4,%5")
+                       .arg(int(t.enabled))
+                       .arg(t.address)
+                       .arg(t.port)
+                       .arg(t.unit)
+                       .arg(t.allow);
         if (!s.commLossAlarm() || s.commLossSweeps() != Settings::defaultCommLossSweeps)
             out << QString("comm=%1,%2").arg(int(s.commLossAlarm())).arg(s.commLossSweeps());
         const char* limits[] = {"uHW", "uHE", "uLW", "uLE", "tHW", "tHE", "tLW", "tLE"};
@@ -127,6 +135,11 @@ private slots:
                 el("mqtt_user", "u") + el("mqtt_password", "p") + el("mqtt_topic", "a/b") +
                 el("mqtt_ha_discovery", "true"),
             "mqtt=1,1,8883,Ц,h,c,u,p,a/b");
+        row("modbus tcp, bad port and unit refused",
+            el("modbus_tcp_enabled", "true") + el("modbus_tcp_address", " ::1 ") +
+                el("modbus_tcp_port", "502") + el("modbus_tcp_port", "0") + el("modbus_tcp_unit", "17") +
+                el("modbus_tcp_unit", "248") + el("modbus_tcp_allow", "10.1.0.0/16, ::1"),
+            "tcp=1,::1,502,17,10.1.0.0/16, ::1");
         row("sounds off", el("warning_alarm", "false") + el("emergency_alarm", "false"), "sounds=00");
         row("sounds: only false and true count", el("warning_alarm", "TRUE") + el("warning_alarm", "0"), "");
         row("group of the last battery", "<group_id mkp=\"7\" msd=\"15\">6</group_id>", "g127=6");
@@ -186,13 +199,16 @@ private slots:
         // Without a settings page its fields are written as "error".
         QCOMPARE(lines[141] + lines[152], " <ModbusAddr1>error</ModbusAddr1> <Dat6>error</Dat6>");
         // Then communication loss and the limits, the installation's and groups 1..6; off is empty.
-        QCOMPARE(lines.mid(153, 4).join('|') + lines[161] + lines[204] + lines[210] + lines[220],
+        QCOMPARE(lines.mid(153, 4).join('|') + lines[161] + lines[204] + lines[210] + lines[225],
                  " <comm_loss_alarm>true</comm_loss_alarm>| <comm_loss_sweeps>9</comm_loss_sweeps>| "
                  "<volt_abs_high_warning></volt_abs_high_warning>| "
                  "<volt_abs_high_emergency></volt_abs_high_emergency> "
                  "<temp_abs_low_warning>-2.5</temp_abs_low_warning>"
                  " <volt_abs_high_emergency_6>14.75</volt_abs_high_emergency_6>"
                  " <temp_abs_low_emergency_6></temp_abs_low_emergency_6></settings>");
+        // The publishing and server elements follow, the server's last.
+        QCOMPARE(lines[220] + lines[224],
+                 " <modbus_tcp_enabled>false</modbus_tcp_enabled> <modbus_tcp_allow></modbus_tcp_allow>");
         Record b; // limits on before the load: the file's empty elements switch them off
         b.thresholds.limits.value[AbsoluteLimits::VoltLowWarning] = 9;
         b.thresholds.groupLimits[1].value[AbsoluteLimits::TempHighWarning] = 40;
