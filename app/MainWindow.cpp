@@ -2,6 +2,7 @@
 #include "widgets/ButtonCaption.h"
 
 #include "app/MainWindowForm.h"
+#include "app/ModbusTcpLink.h"
 #include "app/MqttLink.h"
 #include "app/RoomFeed.h"
 #include "app/StatusNotices.h"
@@ -206,6 +207,18 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
             [this] { mqttLink->apply(settings); });
     mqttLink->apply(settings);
 
+    modbusTcpLink = new ModbusTcpLink(roomFeed, this);
+    connect(modbusTcpLink, &ModbusTcpLink::statusChanged, this, [this](const QString& text) {
+        notices->show(StatusNotices::ModbusTcp, text);
+        notices->label(StatusNotices::ModbusTcp)
+            ->setStyleSheet(text.contains(QStringLiteral("клиентов"))
+                                ? QStringLiteral("color: green")
+                                : QStringLiteral("color: rgb(160, 80, 0)"));
+    });
+    connect(groupsSettingsWindow, &GroupsSettingsWindow::serverChanged, this,
+            [this] { modbusTcpLink->apply(settings); });
+    modbusTcpLink->apply(settings);
+
     for (int k = 1; k <= 6; ++k) {
         BatteryGroup* group = groups[k];
         for (int i = 0; i < group->batteryCount(); ++i)
@@ -222,6 +235,8 @@ MainWindow::~MainWindow()
     // The publisher's clean exit, then the feed, before the batteries it reads are gone.
     delete mqttLink;
     mqttLink = nullptr;
+    delete modbusTcpLink;
+    modbusTcpLink = nullptr;
     delete roomFeed;
     roomFeed = nullptr;
     // Stops the journal's thread once everything handed to it is on disk.

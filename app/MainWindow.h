@@ -36,6 +36,7 @@ class HistoryWindow;
 class Journal;
 class JournalWidget;
 class MKPWidget;
+class ModbusTcpLink;
 class MqttLink;
 class QButtonGroup;
 class QLabel;
@@ -193,6 +194,7 @@ private:
     Journal* journal = nullptr;
     RoomFeed* roomFeed = nullptr;
     MqttLink* mqttLink = nullptr;
+    ModbusTcpLink* modbusTcpLink = nullptr;
     AlarmThresholds thresholds;
     QList<QList<Battery*>> batteryRows;
     QList<BatteryGroup*> groups;

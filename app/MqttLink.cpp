@@ -1,11 +1,11 @@
 #include "app/MqttLink.h"
 
 #include "app/RoomFeed.h"
+#include "app/WorkerThread.h"
 #include "mqtt/MqttPublisher.h"
 #include "mqtt/MqttTopics.h"
 
 #include <QDir>
-#include <QThread>
 
 namespace {
 
@@ -54,42 +54,25 @@ void MqttLink::apply(const Settings& settings)
     config.roomName = m_room;
     config.outboxPath = QDir(m_folder).absoluteFilePath(QStringLiteral("mqtt-outbox.sqlite"));
 
-    m_thread = new QThread(this);
-    m_thread->setObjectName(QStringLiteral("mqtt"));
     m_publisher = new MqttPublisher(config);
-    m_publisher->moveToThread(m_thread);
-    connect(m_thread, &QThread::started, m_publisher, &MqttPublisher::start);
     connect(m_feed, &RoomFeed::sweepTaken, m_publisher, &MqttPublisher::takeSnapshot);
     connect(m_feed, &RoomFeed::eventTaken, m_publisher,
             [publisher = m_publisher](const Event& event, bool) { publisher->takeEvent(event); });
     connect(m_publisher, &MqttPublisher::statusChanged, this, &MqttLink::statusChanged);
-    m_thread->start();
+    m_thread = WorkerThread::start(
+        m_publisher, [publisher = m_publisher] { publisher->start(); }, this);
 }
 
 void MqttLink::stop()
 {
     if (!m_publisher)
         return;
-    // Queued after every snapshot and event already handed over, so those reach the outbox;
-    // the clean disconnect waits about a second at most.
+    // After every snapshot and event already handed over, so those reach the outbox; the clean
+    // disconnect waits about a second.
     disconnect(m_feed, nullptr, m_publisher, nullptr);
     disconnect(m_publisher, nullptr, this, nullptr);
-    QThread* thread = m_thread;
-    MqttPublisher* publisher = m_publisher;
+    WorkerThread::stop(
+        m_thread, m_publisher, [publisher = m_publisher] { publisher->stop(); }, stopWaitMs);
     m_thread = nullptr;
     m_publisher = nullptr;
-    QMetaObject::invokeMethod(publisher, [publisher, thread] {
-        publisher->stop();
-        thread->quit();
-    });
-    if (thread->wait(stopWaitMs)) {
-        delete publisher;
-        delete thread;
-        return;
-    }
-    // Stuck resolving the broker's name: the window does not wait for it; the thread ends
-    // and cleans up by itself when the resolver gives up.
-    thread->setParent(nullptr);
-    connect(thread, &QThread::finished, publisher, &QObject::deleteLater);
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
 }

@@ -85,7 +85,9 @@ void RoomFeed::handOverSnapshot()
     static const QMetaMethod sweepSignal = QMetaMethod::fromSignal(&RoomFeed::sweepTaken);
     if (!m_room.rows || !m_room.groups || !m_room.commLoss || !isSignalConnected(sweepSignal))
         return;
-    emit sweepTaken(
+    RoomSnapshot snapshot =
         RoomSnapshot::take(*m_room.rows, *m_room.groups, *m_room.commLoss, m_room.polling && m_room.polling(),
-                           m_room.modbusMode && m_room.modbusMode(), QDateTime::currentDateTime()));
+                           m_room.modbusMode && m_room.modbusMode(), QDateTime::currentDateTime());
+    snapshot.sequence = ++m_sequence;
+    emit sweepTaken(snapshot);
 }

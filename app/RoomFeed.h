@@ -62,6 +62,7 @@ private:
 
     HistoryRecorder* m_recorder = nullptr;
     Room m_room;
+    quint32 m_sequence = 0;
     HistorySweep m_round;
     QSet<int> m_inRound;
 };

@@ -19,6 +19,7 @@ public:
         History,
         CommLoss,
         Mqtt,
+        ModbusTcp,
         SourceCount
     };
 

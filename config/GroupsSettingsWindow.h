@@ -55,6 +55,8 @@ signals:
     void modeChosen(bool modbus);
     // An apply changed the room's name or how it is published; the publisher starts afresh.
     void publishingChanged();
+    // After an apply that changed a Modbus TCP server setting.
+    void serverChanged();
 
 private slots:
     void on_pbInGroup1_clicked();

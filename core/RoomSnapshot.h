@@ -47,6 +47,7 @@ struct RoomSnapshot
     std::array<GroupEntry, groupCount> groups; // group g at g - 1
     RoomSummary summary;
     QDateTime time;
+    quint32 sequence = 0; // sweeps handed over since the start, for a reader's heartbeat
 
     // From the window's rows and groups; a battery's communication is lost when its source
     // (module, or the group's device in Modbus mode) is lost in `commLoss`. The summary's
