@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             return 0;
         }
         require(before - buffer.size() <= 260 && before - buffer.size() >= 8);
-        const QByteArray reply = respond(frame, answer(frame.request, image));
+        const QByteArray reply =
+            ModbusTcpFrames::respond(frame, ModbusTcpFrames::answer(frame.request, image));
         require(reply.size() <= 260 && (quint8(reply[4]) << 8 | quint8(reply[5])) + 6 == reply.size());
         require(quint8(reply[7]) == (quint8(frame.request.functionCode()) | (reply.size() == 9 ? 0x80 : 0)));
     }
