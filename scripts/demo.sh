@@ -22,15 +22,22 @@
 # ORVIK_MQTT_PORT, default 18830) beside the simulator, and the monitor publishing to it as
 # the room "demo", in build/run-mqtt/ (build/run-modbus-mqtt/). The script prints the
 # mosquitto_sub command that shows the room's messages.
+#
+# scripts/demo.sh --modbus-tcp (also with --modbus and --mqtt): the monitor serves the room
+# read-only over Modbus TCP on 127.0.0.1 (port ORVIK_MODBUS_TCP_PORT, default 15020), in
+# build/run-tcp/ (build/run-modbus-tcp/, ...). The script prints the mbpoll command that reads
+# the first batteries' voltages (see docs/modbus-tcp.md).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 mode=native
 mqtt=0
+tcp=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --modbus) mode=modbus ;;
     --mqtt) mqtt=1 ;;
+    --modbus-tcp) tcp=1 ;;
     *) break ;;
   esac
   shift
@@ -45,6 +52,7 @@ cmake --build build -j "$(nproc)" --target orvik-monitor manual
 suffix=""
 [ "$mode" = modbus ] && suffix="-modbus"
 [ "$mqtt" = 1 ] && suffix="$suffix-mqtt"
+[ "$tcp" = 1 ] && suffix="$suffix-tcp"
 run=${ORVIK_RUN_DIR:-build/run$suffix}
 mkdir -p "$run"
 cd "$run"
@@ -69,6 +77,7 @@ write_modbus_settings() {
   for group in 1 2 3 4 5 6; do echo " <Dat$group>0</Dat$group>"; done
   write_limits
   write_mqtt
+  write_modbus_tcp
   echo '</settings>'
 }
 
@@ -80,6 +89,15 @@ write_mqtt() {
   echo ' <mqtt_enabled>true</mqtt_enabled>'
   echo ' <mqtt_host>127.0.0.1</mqtt_host>'
   echo " <mqtt_port>$mqtt_port</mqtt_port>"
+}
+
+tcp_port=${ORVIK_MODBUS_TCP_PORT:-15020}
+# With --modbus-tcp: serve the room on loopback only.
+write_modbus_tcp() {
+  [ "$tcp" = 1 ] || return 0
+  echo ' <modbus_tcp_enabled>true</modbus_tcp_enabled>'
+  echo ' <modbus_tcp_address>127.0.0.1</modbus_tcp_address>'
+  echo " <modbus_tcp_port>$tcp_port</modbus_tcp_port>"
 }
 
 # Absolute limits for the demo's 13.5 V blocks: "move-all 1.0" crosses the warning, 1.5 the emergency.
@@ -106,6 +124,7 @@ write_native_settings() {
   done
   write_limits
   write_mqtt
+  write_modbus_tcp
   echo '</settings>'
 }
 
@@ -158,6 +177,11 @@ if [ "$mqtt" = 1 ]; then
   kill -0 "$broker" 2>/dev/null || { cat mosquitto.log >&2; exit 1; }
   echo "demo: MQTT broker on 127.0.0.1:$mqtt_port; the room's messages:"
   echo "  mosquitto_sub -h 127.0.0.1 -p $mqtt_port -v -t 'orvik/demo/#'"
+fi
+
+if [ "$tcp" = 1 ]; then
+  echo "demo: Modbus TCP server on 127.0.0.1:$tcp_port once the monitor runs; the first batteries' voltages (0.01 V):"
+  echo "  mbpoll -m tcp -a 1 -p $tcp_port -t 3 -r 1 -c 8 127.0.0.1"
 fi
 
 for _ in $(seq 100); do
