@@ -4,6 +4,7 @@
 #include "config/FileNumber.h"
 #include "config/GroupsSettingsWindowForm.h"
 #include "config/ModbusAddressList.h"
+#include "config/ModbusTcpSettingsBox.h"
 #include "config/MqttSettingsBox.h"
 #include "config/ProgramMode.h"
 #include "config/Settings.h"
@@ -93,6 +94,12 @@ bool samePublishing(const Settings& a, const QString& room, const Settings::Mqtt
     return a.roomName() == room && n.enabled == m.enabled && n.host == m.host && n.port == m.port &&
            n.tlsCa == m.tlsCa && n.user == m.user && n.password == m.password && n.topic == m.topic &&
            n.haDiscovery == m.haDiscovery;
+}
+
+bool sameServer(const Settings::ModbusTcp& a, const Settings::ModbusTcp& b)
+{
+    return a.enabled == b.enabled && a.address == b.address && a.port == b.port && a.unit == b.unit &&
+           a.allow == b.allow;
 }
 
 BatteryListWidgetItem* batteryItem(QListWidgetItem* item)
@@ -191,6 +198,7 @@ void GroupsSettingsWindow::fillFromModel()
         ui->checkBox_crashSound->setChecked(settings->emergencyAlarm());
         ui->lineEdit_journalSize->setText(FileNumber::toText(settings->journalSize()));
         ui->groupBox_mqtt->fill(*settings);
+        ui->groupBox_modbusTcp->fill(*settings);
     }
 }
 
@@ -353,14 +361,18 @@ void GroupsSettingsWindow::on_pushButton_apply_clicked()
     }
     if (!readLimits(&read))
         return;
-    // Read last: it takes its values into the record as soon as they all hold.
+    // Read last: the sections take their values into the record as soon as they all hold, so
+    // the server's go to a scratch record until the MQTT section has held too.
     const QString roomBefore = settings->roomName();
     const Settings::Mqtt mqttBefore = settings->mqtt();
+    const Settings::ModbusTcp serverBefore = settings->modbusTcp();
+    Settings server;
     QString whyNot;
-    if (!ui->groupBox_mqtt->read(settings, &whyNot)) {
+    if (!ui->groupBox_modbusTcp->read(&server, &whyNot) || !ui->groupBox_mqtt->read(settings, &whyNot)) {
         tellOperator(whyNot);
         return;
     }
+    settings->setModbusTcp(server.modbusTcp());
 
     *settings->thresholds() = read;
     settings->setCommLossAlarm(ui->checkBox_commLoss->isChecked());
@@ -397,6 +409,8 @@ void GroupsSettingsWindow::on_pushButton_apply_clicked()
     updateModbusAddressList();
     if (!samePublishing(*settings, roomBefore, mqttBefore))
         emit publishingChanged();
+    if (!sameServer(settings->modbusTcp(), serverBefore))
+        emit serverChanged();
     if (!saved)
         tellOperator(tr("Не удалось сохранить настройки в файл settings.xml") + QLatin1Char('\n') +
                      settings->lastSaveError());

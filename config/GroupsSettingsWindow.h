@@ -13,10 +13,10 @@ struct GroupsSettingsWindowForm;
 
 // The settings page: the operator distributes the batteries among the six groups, sets
 // each group's Modbus address and first sensor, the thresholds, the absolute limits, the
-// sounds, communication loss, the journal size, the mode and the publishing to an MQTT broker. List edits
-// reach the groups, the records and settings.xml only on "Применить". The device link and the settings file
-// read each group's address and first sensor through the static accessors, which answer -1 / "error" while no
-// page exists.
+// sounds, communication loss, the journal size, the mode, the publishing to an MQTT broker
+// and the Modbus TCP server. List edits reach the groups, the records and settings.xml only
+// on "Применить". The device link and the settings file read each group's address and first
+// sensor through the static accessors, which answer -1 / "error" while no page exists.
 class GroupsSettingsWindow : public QWidget
 {
     Q_OBJECT

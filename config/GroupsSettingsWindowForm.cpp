@@ -1,5 +1,6 @@
 #include "config/GroupsSettingsWindowForm.h"
 
+#include "config/ModbusTcpSettingsBox.h"
 #include "config/MqttSettingsBox.h"
 
 #include <QApplication>
@@ -253,6 +254,8 @@ void GroupsSettingsWindowForm::setupUi(QWidget* page)
     pageLayout->addWidget(groupBox_limits);
     groupBox_mqtt = new MqttSettingsBox(window);
     pageLayout->addWidget(groupBox_mqtt);
+    groupBox_modbusTcp = new ModbusTcpSettingsBox(window);
+    pageLayout->addWidget(groupBox_modbusTcp);
 
     scrollArea_settings->setWidget(window);
     retranslateUi(page);

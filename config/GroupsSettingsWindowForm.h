@@ -5,6 +5,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class ModbusTcpSettingsBox;
 class MqttSettingsBox;
 class QPushButton;
 class QRadioButton;
@@ -64,6 +65,7 @@ struct GroupsSettingsWindowForm
     QSpinBox* spinBox_commLossSweeps = nullptr;
     // Under the limits: the page scrolls there as it does to the table.
     MqttSettingsBox* groupBox_mqtt = nullptr;
+    ModbusTcpSettingsBox* groupBox_modbusTcp = nullptr;
     QPushButton* pushButton_apply = nullptr;
     QPushButton* pushButton_cancel = nullptr;
 

@@ -256,6 +256,46 @@ private slots:
         QTest::mouseClick(rig.get("pushButton_cancel"), Qt::LeftButton);
         QCOMPARE(rig.get<QLineEdit>("lineEdit_mqttUser")->text(), m.user);
     }
+    void server_data() // edits over a valid section; then a reason's fragment, or what settings.xml holds
+    {
+        QTest::addColumn<QString>("edit");
+        QTest::addColumn<QString>("expected");
+        auto row = [](const char* e, QString x) { QTest::newRow(e) << QString(e) << x; };
+        row("Port=502", "1|::1|502|9|10.1.0.0/16,fd00::/8");
+        row("Address=1.2.3;Allow=abc;Enabled=0", "0|1.2.3|1502|9|abc");
+        for (const char* e : {"Address=1.2.3", "Address=host name", "Address="})
+            row(e, "не адрес IPv4 или IPv6 (0.0.0.0");
+        for (const char* e : {"10.1.0.0/33", "abc", "(пусто)"})
+            row(qPrintable(QString("Allow=") + (*e == '(' ? ", ," : e)), QString("«%1» не адрес").arg(e));
+    }
+    void server()
+    {
+        QFETCH(QString, edit);
+        QFETCH(QString, expected);
+        PageRig rig;
+        QSignalSpy changed(rig.page, &GroupsSettingsWindow::serverChanged);
+        for (const auto& e : ("Enabled=1;Address=::1;Unit=9;Allow=10.1.0.0/16,fd00::/8;" + edit).split(';')) {
+            const auto w = rig.page->findChildren<QWidget*>(QRegularExpression("Tcp" + e.section('=', 0, 0)));
+            QVERIFY(w.size() == 1 && w[0]->metaObject()->userProperty().write(w[0], e.section('=', 1)));
+        }
+        const QStringList boxes = clickAnsweringBoxes(rig.get("pushButton_apply"));
+        const bool refused = !expected.contains('|');
+        QVERIFY(boxes.size() == int(refused) && QFile::exists(rig.settingsPath()) != refused &&
+                rig.settings.modbusTcp().enabled == expected.startsWith('1') && changed.size() == !refused);
+        QVERIFY2(!refused || boxes[0].contains(expected), qPrintable(boxes.value(0)));
+        if (refused)
+            return;
+        Settings loaded;
+        loaded.setThresholds(&rig.thresholds);
+        QVERIFY(loaded.load(rig.settingsPath()));
+        const Settings::ModbusTcp& m = loaded.modbusTcp();
+        QCOMPARE(QString("%1|%2|%3|%4|%5").arg(m.enabled).arg(m.address).arg(m.port).arg(m.unit).arg(m.allow),
+                 expected);
+        QVERIFY(clickAnsweringBoxes(rig.get("pushButton_apply")).isEmpty() && changed.size() == 1);
+        rig.get<QLineEdit>("lineEdit_modbusTcpAllow")->setText("x");
+        QTest::mouseClick(rig.get("pushButton_cancel"), Qt::LeftButton);
+        QCOMPARE(rig.get<QLineEdit>("lineEdit_modbusTcpAllow")->text(), m.allow);
+    }
     void newControlsReachable() // at the window's own size the page scrolls to where each is clicked
     {
         PageRig rig;
