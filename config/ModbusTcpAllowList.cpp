@@ -17,7 +17,10 @@ bool ModbusTcpAllowList::parse(const QString& text, QString* whyNot)
             if (!address.isNull())
                 range = {address, address.protocol() == QAbstractSocket::IPv4Protocol ? 32 : 128};
         }
-        if (range.first.isNull() || range.second < 0) {
+        // Qt reads "10.1" as 10.0.0.1; an operator writing it meant something else.
+        const QString address = entry.section(QLatin1Char('/'), 0, 0);
+        const bool shortIpv4 = !address.contains(QLatin1Char(':')) && address.count(QLatin1Char('.')) != 3;
+        if (range.first.isNull() || range.second < 0 || shortIpv4) {
             if (whyNot)
                 *whyNot = QStringLiteral("«%1» не адрес IPv4 или IPv6 и не диапазон вида 10.1.0.0/16")
                               .arg(entry.isEmpty() ? QStringLiteral("(пусто)") : entry);
