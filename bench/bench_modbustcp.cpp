@@ -7,6 +7,7 @@
 #include "app/MainWindowForm.h"
 #include "app/RoomFeed.h"
 #include "app/StatusNotices.h"
+#include "bench/SweepPeriods.h"
 #include "tests/common/SimulatedLine.h"
 #include "tests/common/StormSupport.h"
 #include "tests/common/WindowInFolder.h"
@@ -320,24 +321,12 @@ void BM_SweepPeriodWhileServing(benchmark::State& state)
     window->form()->pb_stop_start->click();
     for (auto _ : state) {
         idle(seconds * 1000);
-        std::vector<double> periods;
-        for (size_t i = 1; i < sweeps.size(); ++i)
-            periods.push_back(double(sweeps[i] - sweeps[i - 1]));
-        if (periods.empty()) {
+        if (!countSweepPeriods(state, sweeps, 0)) {
             state.SkipWithError("fewer than two sweeps");
             break;
         }
-        double total = 0;
-        for (double period : periods)
-            total += period;
         int failures = 0;
         const std::vector<double> ms = room.roundTrips(&failures);
-        state.counters["sweeps"] = double(periods.size());
-        state.counters["mean_ms"] = total / double(periods.size());
-        state.counters["min_ms"] = *std::min_element(periods.begin(), periods.end());
-        state.counters["max_ms"] = *std::max_element(periods.begin(), periods.end());
-        state.counters["outside_5_percent"] = double(
-            std::count_if(periods.begin(), periods.end(), [](double p) { return std::abs(p - 3000) > 150; }));
         state.counters["reads"] = double(ms.size());
         state.counters["read_p99_ms"] = quantile(ms, 0.99);
         state.counters["failed_reads"] = failures;

@@ -9,6 +9,7 @@
 #include "app/MainWindowForm.h"
 #include "app/RoomFeed.h"
 #include "app/StatusNotices.h"
+#include "bench/SweepPeriods.h"
 #include "tests/common/SimulatedLine.h"
 #include "tests/common/StormSupport.h"
 #include "tests/common/WindowInFolder.h"
@@ -245,22 +246,10 @@ void BM_SweepPeriodBrokerDown(benchmark::State& state)
         broker.process.kill();
         const size_t from = sweeps.size();
         waitFor([] { return false; }, downSeconds * 1000);
-        std::vector<double> periods;
-        for (size_t i = from + 1; i < sweeps.size(); ++i)
-            periods.push_back(double(sweeps[i] - sweeps[i - 1]));
-        if (periods.empty()) {
+        if (!countSweepPeriods(state, sweeps, from)) {
             state.SkipWithError("no sweeps while the broker was down");
             break;
         }
-        double sum = 0;
-        for (double p : periods)
-            sum += p;
-        state.counters["sweeps"] = double(periods.size());
-        state.counters["mean_ms"] = sum / double(periods.size());
-        state.counters["min_ms"] = *std::min_element(periods.begin(), periods.end());
-        state.counters["max_ms"] = *std::max_element(periods.begin(), periods.end());
-        state.counters["outside_5_percent"] = double(
-            std::count_if(periods.begin(), periods.end(), [](double p) { return std::abs(p - 3000) > 150; }));
         // "MQTT: нет связи с брокером, событий в очереди: N"
         const QString status = window->statusNotices()->label(StatusNotices::Mqtt)->text();
         state.counters["queued_events"] = status.section(QLatin1Char(' '), -1).toDouble();
