@@ -64,6 +64,7 @@ private slots:
         row("frames lengths", "00070000000101=G 00070000ffff01=G 0007000000ff01=G 0007000000fe01=N");
         row("frames protocol 1", "000700010006010300000001=G 0007000000060103=N");
         row("allow 10.1.0.0/33", "-=«10.1.0.0/33»"), row("allow a.b", "-=«a.b»"), row("allow 1/", "-=«1/»");
+        row("allow 10.1", "-=«10.1»");
         row("allow 10.1.0.0/16", "10.1.2.3=yes ::ffff:10.1.2.3=yes ::ffff:10.2.0.1=no 10.2.0.1=no");
         row("allow  192.168.5.7 , fd00::/8", "192.168.5.7=yes 192.168.5.8=no fd00::1=yes fe80::1=no");
     }
