@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 #include "widgets/ButtonCaption.h"
 
+#include "app/MailLink.h"
 #include "app/MainWindowForm.h"
 #include "app/ModbusTcpLink.h"
 #include "app/MqttLink.h"
@@ -219,6 +220,22 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
             [this] { modbusTcpLink->apply(settings); });
     modbusTcpLink->apply(settings);
 
+    mailLink = new MailLink(roomFeed, QDir::currentPath(), this);
+    connect(mailLink, &MailLink::statusChanged, this, [this](const QString& text) {
+        notices->show(StatusNotices::Mail, text);
+        notices->label(StatusNotices::Mail)
+            ->setStyleSheet(text.contains(QStringLiteral("не отправляется")) ||
+                                    text.contains(QStringLiteral("отклонил"))
+                                ? QStringLiteral("color: rgb(160, 80, 0)")
+                                : QStringLiteral("color: green"));
+    });
+    connect(mailLink, &MailLink::testOutcome, groupsSettingsWindow,
+            &GroupsSettingsWindow::showMailTestOutcome);
+    connect(groupsSettingsWindow, &GroupsSettingsWindow::mailChanged, this,
+            [this] { mailLink->apply(settings); });
+    connect(groupsSettingsWindow, &GroupsSettingsWindow::mailTestRequested, mailLink, &MailLink::sendTest);
+    mailLink->apply(settings);
+
     for (int k = 1; k <= 6; ++k) {
         BatteryGroup* group = groups[k];
         for (int i = 0; i < group->batteryCount(); ++i)
@@ -237,6 +254,8 @@ MainWindow::~MainWindow()
     mqttLink = nullptr;
     delete modbusTcpLink;
     modbusTcpLink = nullptr;
+    delete mailLink;
+    mailLink = nullptr;
     delete roomFeed;
     roomFeed = nullptr;
     // Stops the journal's thread once everything handed to it is on disk.

@@ -37,6 +37,7 @@ class Journal;
 class JournalWidget;
 class MKPWidget;
 class ModbusTcpLink;
+class MailLink;
 class MqttLink;
 class QButtonGroup;
 class QLabel;
@@ -195,6 +196,7 @@ private:
     RoomFeed* roomFeed = nullptr;
     MqttLink* mqttLink = nullptr;
     ModbusTcpLink* modbusTcpLink = nullptr;
+    MailLink* mailLink = nullptr;
     AlarmThresholds thresholds;
     QList<QList<Battery*>> batteryRows;
     QList<BatteryGroup*> groups;

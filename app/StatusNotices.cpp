@@ -16,7 +16,8 @@ StatusNotices::StatusNotices(QStatusBar* bar) : QObject(bar)
                                      {"historyStatusLabel", "color: rgb(160, 80, 0)"},
                                      {"commLossStatusLabel", "color: red"},
                                      {"mqttStatusLabel", "color: rgb(160, 80, 0)"},
-                                     {"modbusTcpStatusLabel", "color: rgb(160, 80, 0)"}};
+                                     {"modbusTcpStatusLabel", "color: rgb(160, 80, 0)"},
+                                     {"mailStatusLabel", "color: rgb(160, 80, 0)"}};
     for (int s = 0; s < SourceCount; ++s) {
         labels[s] = new QLabel(bar);
         labels[s]->setObjectName(QLatin1String(looks[s].name));

@@ -20,6 +20,7 @@ public:
         CommLoss,
         Mqtt,
         ModbusTcp,
+        Mail,
         SourceCount
     };
 

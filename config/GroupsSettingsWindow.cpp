@@ -450,6 +450,11 @@ void GroupsSettingsWindow::on_pushButton_cancel_clicked()
     fillFromModel();
 }
 
+void GroupsSettingsWindow::showMailTestOutcome(const QString& text)
+{
+    tellOperator(text);
+}
+
 void GroupsSettingsWindow::tellOperator(const QString& text)
 {
     QMessageBox::information(this, tr("Ошибка!"), text, QMessageBox::Ok);

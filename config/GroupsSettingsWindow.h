@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config/Settings.h"
+
 #include <QList>
 #include <QWidget>
 
@@ -7,7 +9,6 @@ class Battery;
 class BatteryGroup;
 class QListWidget;
 class QSpinBox;
-class Settings;
 struct AlarmThresholds;
 struct GroupsSettingsWindowForm;
 
@@ -57,6 +58,14 @@ signals:
     void publishingChanged();
     // After an apply that changed a Modbus TCP server setting.
     void serverChanged();
+    // After an apply that changed a mail setting.
+    void mailChanged();
+    // «Отправить тестовое письмо» with the section's fields as they stand, saved or not.
+    void mailTestRequested(const Settings::Mail& mail, const QString& room);
+
+public slots:
+    // The test mail's outcome, shown beside its button.
+    void showMailTestOutcome(const QString& text);
 
 private slots:
     void on_pbInGroup1_clicked();

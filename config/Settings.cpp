@@ -184,6 +184,16 @@ QByteArray Settings::toXml() const
     add(QStringLiteral("modbus_tcp_port"), QString::number(m_modbusTcp.port));
     add(QStringLiteral("modbus_tcp_unit"), QString::number(m_modbusTcp.unit));
     add(QStringLiteral("modbus_tcp_allow"), m_modbusTcp.allow);
+    add(QStringLiteral("mail_enabled"), boolText(m_mail.enabled));
+    add(QStringLiteral("mail_url"), m_mail.url);
+    add(QStringLiteral("mail_starttls"), boolText(m_mail.starttls));
+    add(QStringLiteral("mail_tls_ca"), m_mail.tlsCa);
+    add(QStringLiteral("mail_user"), m_mail.user);
+    add(QStringLiteral("mail_password"), m_mail.password);
+    add(QStringLiteral("mail_from"), m_mail.from);
+    add(QStringLiteral("mail_to"), m_mail.to);
+    add(QStringLiteral("mail_group_seconds"), QString::number(m_mail.groupSeconds));
+    add(QStringLiteral("mail_on_confirm"), boolText(m_mail.onConfirm));
     return doc.toByteArray(1);
 }
 
@@ -205,7 +215,7 @@ bool Settings::save(const QString& path) const
         return false;
     }
     // Set on the new file before it replaces the old one: the password is never readable by others.
-    if (!m_mqtt.password.isEmpty() &&
+    if ((!m_mqtt.password.isEmpty() || !m_mail.password.isEmpty()) &&
         !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
         m_lastSaveError = file.errorString();
         file.cancelWriting();
@@ -270,12 +280,17 @@ void Settings::applyElement(const QString& tag, const QDomElement& element, Alar
     }
     if (tag == QLatin1String("warning_alarm") || tag == QLatin1String("emergency_alarm") ||
         tag == QLatin1String("comm_loss_alarm") || tag == QLatin1String("mqtt_enabled") ||
-        tag == QLatin1String("mqtt_ha_discovery") || tag == QLatin1String("modbus_tcp_enabled")) {
+        tag == QLatin1String("mqtt_ha_discovery") || tag == QLatin1String("modbus_tcp_enabled") ||
+        tag == QLatin1String("mail_enabled") || tag == QLatin1String("mail_starttls") ||
+        tag == QLatin1String("mail_on_confirm")) {
         bool& flag = tag == QLatin1String("warning_alarm")        ? m_warningAlarm
                      : tag == QLatin1String("emergency_alarm")    ? m_emergencyAlarm
                      : tag == QLatin1String("mqtt_enabled")       ? m_mqtt.enabled
                      : tag == QLatin1String("mqtt_ha_discovery")  ? m_mqtt.haDiscovery
                      : tag == QLatin1String("modbus_tcp_enabled") ? m_modbusTcp.enabled
+                     : tag == QLatin1String("mail_enabled")       ? m_mail.enabled
+                     : tag == QLatin1String("mail_starttls")      ? m_mail.starttls
+                     : tag == QLatin1String("mail_on_confirm")    ? m_mail.onConfirm
                                                                   : m_commLossAlarm;
         if (text == kTrue)
             flag = true;
@@ -319,6 +334,8 @@ void Settings::applyElement(const QString& tag, const QDomElement& element, Alar
         applyMqttElement(tag, text);
     } else if (tag.startsWith(QLatin1String("modbus_tcp_"))) {
         applyModbusTcpElement(tag, text);
+    } else if (tag.startsWith(QLatin1String("mail_"))) {
+        applyMailElement(tag, text);
     } else {
         for (int g = 1; g <= groupCount; ++g) {
             if (tag == QStringLiteral("ModbusAddr%1").arg(g))
@@ -356,6 +373,21 @@ void Settings::applyModbusTcpElement(const QString& tag, const QString& text)
         m_modbusTcp.address = text.trimmed();
     else if (tag == QLatin1String("modbus_tcp_allow"))
         m_modbusTcp.allow = text.trimmed();
+}
+
+void Settings::applyMailElement(const QString& tag, const QString& text)
+{
+    if (tag == QLatin1String("mail_group_seconds")) {
+        intInRange(text, 0, maxMailGroupSeconds, &m_mail.groupSeconds);
+        return;
+    }
+    QString* const texts[] = {&m_mail.url,      &m_mail.tlsCa, &m_mail.user,
+                              &m_mail.password, &m_mail.from,  &m_mail.to};
+    const char* const tags[] = {"mail_url",      "mail_tls_ca", "mail_user",
+                                "mail_password", "mail_from",   "mail_to"};
+    for (int i = 0; i < 6; ++i)
+        if (tag == QLatin1String(tags[i]))
+            *texts[i] = text.trimmed();
 }
 
 void Settings::applyLimit(const QString& tag, const QString& text, AlarmThresholds& candidates) const

@@ -19,6 +19,8 @@ public:
     static constexpr int maxCommLossSweeps = 100;
     static constexpr int defaultMqttPort = 1883;
     static constexpr int defaultModbusTcpPort = 1502;
+    static constexpr int defaultMailGroupSeconds = 60;
+    static constexpr int maxMailGroupSeconds = 600;
 
     Settings();
 
@@ -83,10 +85,28 @@ public:
     };
     const ModbusTcp& modbusTcp() const { return m_modbusTcp; }
     void setModbusTcp(const ModbusTcp& server) { m_modbusTcp = server; }
+    // Alarm mail through an SMTP relay: "smtp://host:587" (STARTTLS required unless `starttls`
+    // is false) or "smtps://host:465"; recipients comma-separated; events within
+    // `groupSeconds` of the first go in one mail.
+    struct Mail
+    {
+        bool enabled = false;
+        QString url;
+        bool starttls = true;
+        QString tlsCa;
+        QString user;
+        QString password;
+        QString from;
+        QString to;
+        int groupSeconds = defaultMailGroupSeconds;
+        bool onConfirm = false;
+    };
+    const Mail& mail() const { return m_mail; }
+    void setMail(const Mail& mail) { m_mail = mail; }
 
     bool load(const QString& path);
     // Replaces the file atomically: a failed write leaves the old file as it was. With an
-    // MQTT password the file is readable by its owner only.
+    // MQTT or mail password the file is readable by its owner only.
     bool save(const QString& path) const;
     // The document save() writes, without touching the disk.
     QByteArray toXml() const;
@@ -96,6 +116,7 @@ private:
     void applyElement(const QString& tag, const class QDomElement& element, AlarmThresholds& candidates);
     void applyMqttElement(const QString& tag, const QString& text);
     void applyModbusTcpElement(const QString& tag, const QString& text);
+    void applyMailElement(const QString& tag, const QString& text);
     void applyLimit(const QString& tag, const QString& text, AlarmThresholds& candidates) const;
     void applyCandidates(const AlarmThresholds& candidates);
 
@@ -115,5 +136,6 @@ private:
     QString m_roomName = defaultRoomName();
     Mqtt m_mqtt;
     ModbusTcp m_modbusTcp;
+    Mail m_mail;
     mutable QString m_lastSaveError;
 };

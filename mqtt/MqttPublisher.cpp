@@ -30,7 +30,7 @@ MqttPublisher::~MqttPublisher() = default;
 void MqttPublisher::start()
 {
     // Made here, so the outbox's database connection and the timer belong to this thread.
-    m_outbox = std::make_unique<MqttOutbox>(m_config.outboxBound);
+    m_outbox = std::make_unique<EventOutbox>(m_config.outboxBound);
     if (!m_outbox->open(m_config.outboxPath) || !m_outbox->errorText().isEmpty())
         qWarning().noquote() << m_outbox->errorText();
     m_connection = std::make_unique<MqttConnection>(m_config.connection);
@@ -167,7 +167,7 @@ void MqttPublisher::sendEvents()
     if (room <= 0)
         return;
     // Everything at or before m_lastSent still in the outbox is in flight.
-    for (const MqttOutbox::Message& m : m_outbox->peek(m_inFlight.size() + room)) {
+    for (const EventOutbox::Message& m : m_outbox->peek(m_inFlight.size() + room)) {
         if (m.id <= m_lastSent)
             continue;
         if (room-- == 0)

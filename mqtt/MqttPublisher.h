@@ -2,8 +2,8 @@
 
 #include "core/RoomSnapshot.h"
 #include "journal/Event.h"
+#include "journal/EventOutbox.h"
 #include "mqtt/MqttConnection.h"
-#include "mqtt/MqttOutbox.h"
 
 #include <QHash>
 #include <QObject>
@@ -28,7 +28,7 @@ public:
         MqttConnection::Options connection; // will and client id are set from the base topic
         QString base;
         QString outboxPath;
-        int outboxBound = MqttOutbox::defaultBound;
+        int outboxBound = EventOutbox::defaultBound;
         int inFlight = 20;
         bool haDiscovery = false; // Home Assistant's discovery entries
         QString roomName = {};    // the device's name there; empty: the base topic
@@ -59,7 +59,7 @@ private:
     void report();
 
     Config m_config;
-    std::unique_ptr<MqttOutbox> m_outbox;
+    std::unique_ptr<EventOutbox> m_outbox;
     std::unique_ptr<MqttConnection> m_connection;
     RoomSnapshot m_latest;
     bool m_haveSnapshot = false;

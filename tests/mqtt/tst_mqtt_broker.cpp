@@ -1,7 +1,7 @@
 // The publisher against a real broker on loopback: retained state, a broker's crash, a refused login, TLS.
 #include "journal/Event.h"
+#include "journal/EventOutbox.h"
 #include "mqtt/MqttDiscovery.h"
-#include "mqtt/MqttOutbox.h"
 #include "mqtt/MqttPublisher.h"
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -203,7 +203,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(room.status,
                                   QString("MQTT: брокер отклонил вход (неверное имя или пароль)"), 10000);
         QMetaObject::invokeMethod(room.publisher, &MqttPublisher::stop, Qt::BlockingQueuedConnection);
-        MqttOutbox box;
+        EventOutbox box;
         QVERIFY(box.open(room.dir.filePath("outbox")));
         QCOMPARE(box.size(), 3);
     }

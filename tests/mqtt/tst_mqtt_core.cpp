@@ -5,8 +5,8 @@
 #include "core/CommLossTracker.h"
 #include "core/RoomSnapshot.h"
 #include "journal/Event.h"
+#include "journal/EventOutbox.h"
 #include "mqtt/MqttDiscovery.h"
-#include "mqtt/MqttOutbox.h"
 #include "mqtt/MqttPayloads.h"
 #include "mqtt/MqttTopics.h"
 #include <QJsonArray>
@@ -126,7 +126,7 @@ private slots:
     void outbox() // the bound, acknowledgements, the order across a restart, a damaged file
     {
         QTemporaryDir dir;
-        MqttOutbox box(3);
+        EventOutbox box(3);
         QVERIFY(box.open(dir.filePath("o")) && box.append("a", "1") > 0 && box.append("b", "2"));
         QVERIFY(box.append("c", "3") && box.append("d", "4") && box.takeDroppedCount() == 1);
         QVERIFY(box.takeDroppedCount() == 0 && box.acknowledge(box.peek(1).value(0).id) && box.size() == 2);

@@ -1,4 +1,4 @@
-#include "mqtt/MqttOutbox.h"
+#include "journal/EventOutbox.h"
 
 #include <QAtomicInteger>
 #include <QDateTime>
@@ -17,7 +17,7 @@ const QString kSchema = QStringLiteral("CREATE TABLE outbox(id INTEGER PRIMARY K
 QString nextConnectionName()
 {
     static QAtomicInteger<quint32> counter;
-    return QStringLiteral("mqtt-outbox-%1").arg(counter.fetchAndAddRelaxed(1));
+    return QStringLiteral("outbox-%1").arg(counter.fetchAndAddRelaxed(1));
 }
 
 // SQLite's primary codes for a file that is damaged or no database.
@@ -29,14 +29,17 @@ bool isBroken(const QSqlError& error)
 
 } // namespace
 
-MqttOutbox::MqttOutbox(int bound) : m_bound(qMax(1, bound)), m_connection(nextConnectionName()) {}
+EventOutbox::EventOutbox(int bound, const QString& title)
+    : m_bound(qMax(1, bound)), m_title(title), m_connection(nextConnectionName())
+{
+}
 
-MqttOutbox::~MqttOutbox()
+EventOutbox::~EventOutbox()
 {
     close();
 }
 
-void MqttOutbox::close()
+void EventOutbox::close()
 {
     if (m_db.isValid()) {
         m_db.close();
@@ -46,19 +49,19 @@ void MqttOutbox::close()
     m_size = 0;
 }
 
-bool MqttOutbox::fail(const QString& what, const QString& detail)
+bool EventOutbox::fail(const QString& what, const QString& detail)
 {
-    m_errorText = QStringLiteral("Очередь событий MQTT: %1 (%2)").arg(what, detail);
+    m_errorText = QStringLiteral("%1: %2 (%3)").arg(m_title, what, detail);
     return false;
 }
 
-bool MqttOutbox::exec(const QString& sql)
+bool EventOutbox::exec(const QString& sql)
 {
     QSqlQuery q(m_db);
     return q.exec(sql) || fail(QStringLiteral("ошибка записи"), q.lastError().text());
 }
 
-bool MqttOutbox::open(const QString& path)
+bool EventOutbox::open(const QString& path)
 {
     m_errorText.clear();
     const Check check = openFile(path);
@@ -74,12 +77,13 @@ bool MqttOutbox::open(const QString& path)
         close();
         return false;
     }
-    m_errorText = QStringLiteral("Очередь событий MQTT повреждена (%1) и отложена в %2; начата новая")
+    m_errorText = QStringLiteral("%1 повреждена (%2) и отложена в %3; начата новая")
+                      .arg(m_title)
                       .arg(reason, QFileInfo(aside).fileName());
     return true;
 }
 
-MqttOutbox::Check MqttOutbox::openFile(const QString& path)
+EventOutbox::Check EventOutbox::openFile(const QString& path)
 {
     close();
     m_errorText.clear();
@@ -128,7 +132,7 @@ MqttOutbox::Check MqttOutbox::openFile(const QString& path)
     return Check::Usable;
 }
 
-QString MqttOutbox::setAside(const QString& path) const
+QString EventOutbox::setAside(const QString& path) const
 {
     // Like the history's: the damaged file and its log keep a time-stamped name for a look later.
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
@@ -144,7 +148,7 @@ QString MqttOutbox::setAside(const QString& path) const
     return aside;
 }
 
-qint64 MqttOutbox::append(const QString& topic, const QByteArray& payload)
+qint64 EventOutbox::append(const QString& topic, const QByteArray& payload)
 {
     if (!isOpen())
         return -1;
@@ -170,7 +174,7 @@ qint64 MqttOutbox::append(const QString& topic, const QByteArray& payload)
     return id;
 }
 
-QVector<MqttOutbox::Message> MqttOutbox::peek(int n)
+QVector<EventOutbox::Message> EventOutbox::peek(int n)
 {
     QVector<Message> messages;
     if (!isOpen())
@@ -186,7 +190,7 @@ QVector<MqttOutbox::Message> MqttOutbox::peek(int n)
     return messages;
 }
 
-bool MqttOutbox::acknowledge(qint64 id)
+bool EventOutbox::acknowledge(qint64 id)
 {
     if (!isOpen())
         return false;
@@ -199,7 +203,7 @@ bool MqttOutbox::acknowledge(qint64 id)
     return true;
 }
 
-int MqttOutbox::takeDroppedCount()
+int EventOutbox::takeDroppedCount()
 {
     const int dropped = m_dropped;
     m_dropped = 0;

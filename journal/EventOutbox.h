@@ -5,13 +5,14 @@
 #include <QString>
 #include <QVector>
 
-// The events waiting for the broker's acknowledgement, in a SQLite file of their own
-// (mqtt-outbox.sqlite), so neither a long outage nor a restart loses one or changes their
-// order. Bounded: past the bound an append drops the oldest and counts them.
+// Messages waiting until their receiver (the MQTT broker, the mail relay) has acknowledged them,
+// in a SQLite file of their own (mqtt-outbox.sqlite, mail-outbox.sqlite), so neither a long
+// outage nor a restart loses one or changes their order. Bounded: past the bound an append
+// drops the oldest and counts them.
 //
-// Used from one thread only (the MQTT thread), hence no locking. A damaged file is set aside
+// Used from one thread only (the sender's), hence no locking. A damaged file is set aside
 // as "<file>.broken-<time>" and a new one begun; errorText() then says where and why.
-class MqttOutbox
+class EventOutbox
 {
 public:
     static constexpr int defaultBound = 100000;
@@ -23,10 +24,12 @@ public:
         QByteArray payload;
     };
 
-    explicit MqttOutbox(int bound = defaultBound);
-    ~MqttOutbox();
-    MqttOutbox(const MqttOutbox&) = delete;
-    MqttOutbox& operator=(const MqttOutbox&) = delete;
+    // `title` names the queue in error texts.
+    explicit EventOutbox(int bound = defaultBound,
+                         const QString& title = QStringLiteral("Очередь событий MQTT"));
+    ~EventOutbox();
+    EventOutbox(const EventOutbox&) = delete;
+    EventOutbox& operator=(const EventOutbox&) = delete;
 
     // Closes the file open before. False with errorText() set when the file cannot be used;
     // true after a set-aside too.
@@ -57,6 +60,7 @@ private:
     QString setAside(const QString& path) const;
 
     const int m_bound;
+    const QString m_title;
     const QString m_connection;
     QSqlDatabase m_db;
     QString m_errorText;
