@@ -55,6 +55,15 @@ struct Record
                        .arg(t.port)
                        .arg(t.unit)
                        .arg(t.allow);
+        const Settings::Mail& m2 = s.mail();
+        const QString y = QStringList{m2.url, m2.tlsCa, m2.user, m2.password, m2.from, m2.to}.join(',');
+        if (m2.enabled || !m2.starttls || m2.onConfirm || m2.groupSeconds != 60 || y != ",,,,,")
+            out << QString("mail=%1%2%3,%4,")
+                           .arg(int(m2.enabled))
+                           .arg(int(m2.starttls))
+                           .arg(int(m2.onConfirm))
+                           .arg(m2.groupSeconds) +
+                       y;
         if (!s.commLossAlarm() || s.commLossSweeps() != Settings::defaultCommLossSweeps)
             out << QString("comm=%1,%2").arg(int(s.commLossAlarm())).arg(s.commLossSweeps());
         const char* limits[] = {"uHW", "uHE", "uLW", "uLE", "tHW", "tHE", "tLW", "tLE"};
@@ -140,6 +149,12 @@ private slots:
                 el("modbus_tcp_port", "502") + el("modbus_tcp_port", "0") + el("modbus_tcp_unit", "17") +
                 el("modbus_tcp_unit", "248") + el("modbus_tcp_allow", "10.1.0.0/16, ::1"),
             "tcp=1,::1,502,17,10.1.0.0/16, ::1");
+        row("mail, a bad window refused",
+            el("mail_enabled", "true") + el("mail_url", " smtps://r:465 ") + el("mail_starttls", "false") +
+                el("mail_tls_ca", "c") + el("mail_user", "u") + el("mail_password", "p") +
+                el("mail_from", "f@x") + el("mail_to", "a@x, b@x") + el("mail_group_seconds", "0") +
+                el("mail_group_seconds", "601") + el("mail_on_confirm", "true"),
+            "mail=101,0,smtps://r:465,c,u,p,f@x,a@x, b@x");
         row("sounds off", el("warning_alarm", "false") + el("emergency_alarm", "false"), "sounds=00");
         row("sounds: only false and true count", el("warning_alarm", "TRUE") + el("warning_alarm", "0"), "");
         row("group of the last battery", "<group_id mkp=\"7\" msd=\"15\">6</group_id>", "g127=6");
@@ -199,16 +214,17 @@ private slots:
         // Without a settings page its fields are written as "error".
         QCOMPARE(lines[141] + lines[152], " <ModbusAddr1>error</ModbusAddr1> <Dat6>error</Dat6>");
         // Then communication loss and the limits, the installation's and groups 1..6; off is empty.
-        QCOMPARE(lines.mid(153, 4).join('|') + lines[161] + lines[204] + lines[210] + lines[225],
+        QCOMPARE(lines.mid(153, 4).join('|') + lines[161] + lines[204] + lines[210] + lines[235],
                  " <comm_loss_alarm>true</comm_loss_alarm>| <comm_loss_sweeps>9</comm_loss_sweeps>| "
                  "<volt_abs_high_warning></volt_abs_high_warning>| "
                  "<volt_abs_high_emergency></volt_abs_high_emergency> "
                  "<temp_abs_low_warning>-2.5</temp_abs_low_warning>"
                  " <volt_abs_high_emergency_6>14.75</volt_abs_high_emergency_6>"
                  " <temp_abs_low_emergency_6></temp_abs_low_emergency_6></settings>");
-        // The publishing and server elements follow, the server's last.
-        QCOMPARE(lines[220] + lines[224],
-                 " <modbus_tcp_enabled>false</modbus_tcp_enabled> <modbus_tcp_allow></modbus_tcp_allow>");
+        // The publishing, server and mail elements follow, mail last.
+        QCOMPARE(lines[220] + lines[224] + lines[225] + lines[234],
+                 " <modbus_tcp_enabled>false</modbus_tcp_enabled> <modbus_tcp_allow></modbus_tcp_allow>"
+                 " <mail_enabled>false</mail_enabled> <mail_on_confirm>false</mail_on_confirm>");
         Record b; // limits on before the load: the file's empty elements switch them off
         b.thresholds.limits.value[AbsoluteLimits::VoltLowWarning] = 9;
         b.thresholds.groupLimits[1].value[AbsoluteLimits::TempHighWarning] = 40;
