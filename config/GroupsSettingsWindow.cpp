@@ -3,6 +3,7 @@
 #include "config/BatteryListWidgetItem.h"
 #include "config/FileNumber.h"
 #include "config/GroupsSettingsWindowForm.h"
+#include "config/MailSettingsBox.h"
 #include "config/ModbusAddressList.h"
 #include "config/ModbusTcpSettingsBox.h"
 #include "config/MqttSettingsBox.h"
@@ -96,6 +97,13 @@ bool samePublishing(const Settings& a, const QString& room, const Settings::Mqtt
            n.haDiscovery == m.haDiscovery;
 }
 
+bool sameMail(const Settings::Mail& a, const Settings::Mail& b)
+{
+    return a.enabled == b.enabled && a.url == b.url && a.starttls == b.starttls && a.tlsCa == b.tlsCa &&
+           a.user == b.user && a.password == b.password && a.from == b.from && a.to == b.to &&
+           a.groupSeconds == b.groupSeconds && a.onConfirm == b.onConfirm;
+}
+
 bool sameServer(const Settings::ModbusTcp& a, const Settings::ModbusTcp& b)
 {
     return a.enabled == b.enabled && a.address == b.address && a.port == b.port && a.unit == b.unit &&
@@ -125,6 +133,7 @@ GroupsSettingsWindow::GroupsSettingsWindow(QWidget* parent)
         for (QSpinBox* box : {ui->sb_group[i], ui->sb_d[i]})
             connect(box, QOverload<int>::of(&QSpinBox::valueChanged), this,
                     [this, i] { pushModbusFields(i + 1); });
+    connect(ui->groupBox_mail, &MailSettingsBox::testRequested, this, &GroupsSettingsWindow::requestTestMail);
 }
 
 void GroupsSettingsWindow::pushModbusFields(int group)
@@ -199,6 +208,7 @@ void GroupsSettingsWindow::fillFromModel()
         ui->lineEdit_journalSize->setText(FileNumber::toText(settings->journalSize()));
         ui->groupBox_mqtt->fill(*settings);
         ui->groupBox_modbusTcp->fill(*settings);
+        ui->groupBox_mail->fill(*settings);
     }
 }
 
@@ -366,13 +376,16 @@ void GroupsSettingsWindow::on_pushButton_apply_clicked()
     const QString roomBefore = settings->roomName();
     const Settings::Mqtt mqttBefore = settings->mqtt();
     const Settings::ModbusTcp serverBefore = settings->modbusTcp();
-    Settings server;
+    const Settings::Mail mailBefore = settings->mail();
+    Settings scratch;
     QString whyNot;
-    if (!ui->groupBox_modbusTcp->read(&server, &whyNot) || !ui->groupBox_mqtt->read(settings, &whyNot)) {
+    if (!ui->groupBox_modbusTcp->read(&scratch, &whyNot) || !ui->groupBox_mail->read(&scratch, &whyNot) ||
+        !ui->groupBox_mqtt->read(settings, &whyNot)) {
         tellOperator(whyNot);
         return;
     }
-    settings->setModbusTcp(server.modbusTcp());
+    settings->setModbusTcp(scratch.modbusTcp());
+    settings->setMail(scratch.mail());
 
     *settings->thresholds() = read;
     settings->setCommLossAlarm(ui->checkBox_commLoss->isChecked());
@@ -411,6 +424,9 @@ void GroupsSettingsWindow::on_pushButton_apply_clicked()
         emit publishingChanged();
     if (!sameServer(settings->modbusTcp(), serverBefore))
         emit serverChanged();
+    // The room's name stands in every mail's subject.
+    if (!sameMail(settings->mail(), mailBefore) || settings->roomName() != roomBefore)
+        emit mailChanged();
     if (!saved)
         tellOperator(tr("Не удалось сохранить настройки в файл settings.xml") + QLatin1Char('\n') +
                      settings->lastSaveError());
@@ -452,7 +468,22 @@ void GroupsSettingsWindow::on_pushButton_cancel_clicked()
 
 void GroupsSettingsWindow::showMailTestOutcome(const QString& text)
 {
-    tellOperator(text);
+    ui->groupBox_mail->showTestOutcome(text);
+}
+
+// The unsaved fields and room name go out as they stand; nothing is saved.
+void GroupsSettingsWindow::requestTestMail()
+{
+    Settings::Mail mail;
+    QString whyNot;
+    if (!ui->groupBox_mail->readForTest(&mail, &whyNot)) {
+        showMailTestOutcome(whyNot);
+        return;
+    }
+    const auto* roomField = ui->groupBox_mqtt->findChild<QLineEdit*>(QStringLiteral("lineEdit_roomName"));
+    const QString room = roomField ? roomField->text().trimmed() : QString();
+    showMailTestOutcome(tr("Отправка…"));
+    emit mailTestRequested(mail, room.isEmpty() ? Settings::defaultRoomName() : room);
 }
 
 void GroupsSettingsWindow::tellOperator(const QString& text)

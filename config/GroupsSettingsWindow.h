@@ -14,10 +14,11 @@ struct GroupsSettingsWindowForm;
 
 // The settings page: the operator distributes the batteries among the six groups, sets
 // each group's Modbus address and first sensor, the thresholds, the absolute limits, the
-// sounds, communication loss, the journal size, the mode, the publishing to an MQTT broker
-// and the Modbus TCP server. List edits reach the groups, the records and settings.xml only
-// on "Применить". The device link and the settings file read each group's address and first
-// sensor through the static accessors, which answer -1 / "error" while no page exists.
+// sounds, communication loss, the journal size, the mode, the publishing to an MQTT broker,
+// the Modbus TCP server and the alarm mail. List edits reach the groups, the records and
+// settings.xml only on "Применить". The device link and the settings file read each group's
+// address and first sensor through the static accessors, which answer -1 / "error" while no
+// page exists.
 class GroupsSettingsWindow : public QWidget
 {
     Q_OBJECT
@@ -90,6 +91,7 @@ private slots:
     void on_rbModeOrvik_pressed();
     void on_pushButton_apply_clicked();
     void on_pushButton_cancel_clicked();
+    void requestTestMail();
 
 private:
     // 0 is the channel list, 1..6 the group lists.

@@ -1,5 +1,6 @@
 #include "config/GroupsSettingsWindowForm.h"
 
+#include "config/MailSettingsBox.h"
 #include "config/ModbusTcpSettingsBox.h"
 #include "config/MqttSettingsBox.h"
 
@@ -256,6 +257,8 @@ void GroupsSettingsWindowForm::setupUi(QWidget* page)
     pageLayout->addWidget(groupBox_mqtt);
     groupBox_modbusTcp = new ModbusTcpSettingsBox(window);
     pageLayout->addWidget(groupBox_modbusTcp);
+    groupBox_mail = new MailSettingsBox(window);
+    pageLayout->addWidget(groupBox_mail);
 
     scrollArea_settings->setWidget(window);
     retranslateUi(page);

@@ -5,6 +5,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class MailSettingsBox;
 class ModbusTcpSettingsBox;
 class MqttSettingsBox;
 class QPushButton;
@@ -66,6 +67,7 @@ struct GroupsSettingsWindowForm
     // Under the limits: the page scrolls there as it does to the table.
     MqttSettingsBox* groupBox_mqtt = nullptr;
     ModbusTcpSettingsBox* groupBox_modbusTcp = nullptr;
+    MailSettingsBox* groupBox_mail = nullptr;
     QPushButton* pushButton_apply = nullptr;
     QPushButton* pushButton_cancel = nullptr;
 
