@@ -45,9 +45,9 @@ QByteArray compose(const QString& from, const QStringList& to, const QString& su
     const QByteArray domain = from.section(QLatin1Char('@'), 1).toUtf8();
     QByteArray m;
     const int offset = date.offsetFromUtc() / 60;
-    m +=
-        "Date: " + QLocale::c().toString(date, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss")).toLatin1() +
-        QString::asprintf(" %c%02d%02d\r\n", offset < 0 ? '-' : '+', qAbs(offset) / 60, qAbs(offset) % 60).toLatin1();
+    m += "Date: " + QLocale::c().toString(date, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss")).toLatin1() +
+         QString::asprintf(" %c%02d%02d\r\n", offset < 0 ? '-' : '+', qAbs(offset) / 60, qAbs(offset) % 60)
+             .toLatin1();
     m += "From: " + from.toUtf8() + "\r\n";
     m += "To: " + to.join(QStringLiteral(", ")).toUtf8() + "\r\n";
     m += "Subject: " + encodedWords(subject) + "\r\n";
