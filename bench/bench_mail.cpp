@@ -12,6 +12,7 @@
 #include "tests/common/WindowInFolder.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
@@ -29,19 +30,15 @@ int secondsFrom(const char* name, int fallback)
     return qEnvironmentVariableIsSet(name) ? qEnvironmentVariableIntValue(name) : fallback;
 }
 
-// Runs the GUI thread's events for `ms`, or until `done` holds.
+// Runs the GUI thread's events until `done` holds (true) or `ms` have passed (false).
 template <typename Done> bool spin(int ms, Done done)
 {
-    QElapsedTimer clock;
-    clock.start();
-    for (;;) {
-        if (done())
-            return true;
-        if (clock.elapsed() >= ms)
+    for (QDeadlineTimer deadline(ms); !done(); QThread::usleep(200)) {
+        if (deadline.hasExpired())
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::usleep(200);
     }
+    return true;
 }
 
 void idle(int ms)
