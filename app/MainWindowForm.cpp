@@ -1,5 +1,7 @@
 #include "app/MainWindowForm.h"
 
+#include "config/Named.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -19,12 +21,6 @@
 #include <QVBoxLayout>
 
 namespace {
-template <typename T> T* named(T* object, const char* name)
-{
-    object->setObjectName(QString::fromLatin1(name));
-    return object;
-}
-
 template <typename Area = QScrollArea> Area* pageScrollArea(QWidget* page, const char* name)
 {
     auto* area = named(new Area(page), name);

@@ -1,5 +1,7 @@
 #include "config/MailSettingsBox.h"
 
+#include "config/Named.h"
+
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -13,12 +15,6 @@
 #include <QUrl>
 
 namespace {
-template <typename T> T* named(T* object, const char* name)
-{
-    object->setObjectName(QString::fromLatin1(name));
-    return object;
-}
-
 // local@domain with no blanks and no commas: enough to catch a slip, the relay judges the rest.
 bool isAddress(const QString& text)
 {

@@ -1,6 +1,7 @@
 #include "config/ModbusTcpSettingsBox.h"
 
 #include "config/ModbusTcpAllowList.h"
+#include "config/Named.h"
 #include "config/Settings.h"
 
 #include <QCheckBox>
@@ -12,12 +13,6 @@
 #include <QSpinBox>
 
 namespace {
-template <typename T> T* named(T* object, const char* name)
-{
-    object->setObjectName(QString::fromLatin1(name));
-    return object;
-}
-
 // QHostAddress also takes the short forms "10.1" and "1.2.3"; a listening address written
 // that way is a typing slip more often than meant, so IPv4 needs all four parts.
 bool isListenAddress(const QString& text)

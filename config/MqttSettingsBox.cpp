@@ -1,5 +1,6 @@
 #include "config/MqttSettingsBox.h"
 
+#include "config/Named.h"
 #include "config/Settings.h"
 
 #include <QCheckBox>
@@ -14,12 +15,6 @@
 
 namespace {
 constexpr int kTlsPort = 8883;
-
-template <typename T> T* named(T* object, const char* name)
-{
-    object->setObjectName(QString::fromLatin1(name));
-    return object;
-}
 
 bool hasControl(const QString& text)
 {
