@@ -45,7 +45,10 @@ struct Room
             "-addext subjectAltName=IP:127.0.0.1 -keyout %1/c.key -out %1/c.crt";
         relay.start("openssl", args.arg(dir.path()).split(' ')), relay.waitForFinished(20000), free.close();
         relay.start("/usr/bin/python3", {"-c", script, port, dir.path()});
-        return relay.waitForReadyRead(10000) && relay.readAll() == "ready\n";
+        QByteArray said;
+        while (!said.contains("ready") && relay.waitForReadyRead(20000))
+            said += relay.readAll();
+        return said.contains("ready");
     }
     void begin(const QString& password, const QString& to)
     {
@@ -94,7 +97,7 @@ private slots:
         QStringList lines; // of the events sent: battery i/2's alarm begins (even i) or ends (odd i)
         for (const QString& step : steps.split(' ')) {
             if (step == "u")
-                QVERIFY(room.up());
+                QVERIFY2(room.up(), room.relay.readAllStandardError());
             else if (step == "x" || step == "w")
                 step == "x" ? room.end() : QTest::qWait(1500);
             else if (step.size() == 1)
