@@ -6,7 +6,7 @@
 #include "app/MainWindowForm.h"
 #include "app/RoomFeed.h"
 #include "app/StatusNotices.h"
-#include "bench/SweepPeriods.h"
+#include "bench/WindowBenchmark.h"
 #include "tests/common/SimulatedLine.h"
 #include "tests/common/StormSupport.h"
 #include "tests/common/WindowInFolder.h"
@@ -233,9 +233,5 @@ BENCHMARK(BM_SweepPeriodServerSilent)->Unit(benchmark::kSecond)->Iterations(1);
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runWithWidgets(argc, argv);
 }

@@ -7,7 +7,7 @@
 #include "app/MainWindowForm.h"
 #include "app/RoomFeed.h"
 #include "app/StatusNotices.h"
-#include "bench/SweepPeriods.h"
+#include "bench/WindowBenchmark.h"
 #include "tests/common/SimulatedLine.h"
 #include "tests/common/StormSupport.h"
 #include "tests/common/WindowInFolder.h"
@@ -339,9 +339,5 @@ BENCHMARK(BM_SweepPeriodWhileServing)->Unit(benchmark::kSecond)->Iterations(1);
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runWithWidgets(argc, argv);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QApplication>
 #include <QtGlobal>
 #include <algorithm>
 #include <benchmark/benchmark.h>
@@ -25,4 +26,14 @@ inline bool countSweepPeriods(benchmark::State& state, const std::vector<qint64>
     state.counters["outside_5_percent"] = double(
         std::count_if(periods.begin(), periods.end(), [](double p) { return std::abs(p - 3000) > 150; }));
     return true;
+}
+
+// The benchmark programs that drive the window run their cases inside a QApplication.
+inline int runWithWidgets(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
 }
